@@ -1,0 +1,106 @@
+#ifndef HIDSIM_H
+#define HIDSIM_H
+
+// The hardware simulator's control interface.
+//
+// The simulator implements the hidapi C functions the updater calls over a
+// registry of virtual devices. Tests, benchmarks and the demo attach virtual
+// controllers here, inject faults, and read back every report the host wrote.
+// All functions are thread-safe.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace HidSim {
+
+// How a controller paces the host's writes.
+enum class WritePacing {
+    Immediate,        // a write costs nothing
+    UsbFrame,         // a write blocks until the next 1 ms boundary
+    OccasionalStall,  // like Immediate, but every 100th write takes 5 ms
+};
+
+struct DeviceDescription
+{
+    unsigned short vendorId = 0;
+    unsigned short productId = 0;
+    std::optional<std::wstring> product = std::wstring(L"Tavoro HID");  // nullopt: NULL string
+    std::optional<std::wstring> manufacturer = std::wstring(L"Tavoro");
+    std::string path;      // empty: a unique path is made up
+    int listings = 1;      // entries per enumeration (real devices list one per usage)
+};
+
+struct ControllerSettings
+{
+    int unitType = 12;            // picks the layout and the version byte
+    unsigned char version = 14;
+    bool sendsVersionReport = true;
+    int applyTimeMs = 0;          // from statusTransferComplete to statusUpdateFinished
+    bool reportsTransferComplete = true;  // false: statusUpdateFinished alone
+    QByteArray log;               // served in answer to a log request; empty: logClose
+};
+
+class VirtualController
+{
+public:
+    virtual ~VirtualController() = default;
+
+    virtual std::string path() const = 0;
+    virtual int unitType() const = 0;
+
+    // Every report the host wrote, 65 bytes each, as written (also failed
+    // writes are not recorded: only what the device received).
+    virtual QList<QByteArray> writtenReports() const = 0;
+    virtual void clearWrittenReports() = 0;
+
+    // The image bytes of the last transfer and the digest text announced for it.
+    virtual QByteArray receivedImage() const = 0;
+    virtual QByteArray announcedMd5() const = 0;
+
+    // Input reports (64-byte payloads; shorter ones are zero-padded) that the
+    // device sends next, ahead of anything it would send on its own.
+    virtual void queueInputReport(const QByteArray &payload) = 0;
+
+    // Faults.
+    virtual void setSilent(bool silent) = 0;                // sends nothing at all
+    virtual void setStartReply(unsigned char status) = 0;   // answer transferStart with this status nibble
+    virtual void setVerdict(unsigned char status) = 0;      // answer transferEnd with this status nibble
+    virtual void failWrite(int nth) = 0;                    // the nth write from now on fails (1 = next)
+    virtual void setAllWritesFail(bool fail) = 0;
+    virtual void unplugAfterWrites(int writes) = 0;         // unplugged after that many more writes
+    virtual void unplug() = 0;                              // every call fails from now on
+    virtual void setOpenFails(bool fail) = 0;               // hid_open_path returns NULL
+    virtual void setWritePacing(WritePacing pacing) = 0;
+
+    virtual bool isOpen() const = 0;
+    virtual int openCount() const = 0;
+};
+
+using Controller = std::shared_ptr<VirtualController>;
+
+// Attaches a device driven by a standard controller.
+Controller attach(const DeviceDescription &description, const ControllerSettings &settings);
+
+// Attaches a standard controller of the model `unitType`, with the vendor
+// and product ID and the product string of a real one.
+Controller attachModel(int unitType, unsigned char version = 14);
+
+void detach(const Controller &controller);
+
+// Detaches every device and clears the counters; call before each test.
+void reset();
+
+// Calls of hid_enumerate since the last reset.
+int enumerationCount();
+
+// Handles opened and not yet closed.
+int openHandleCount();
+
+} // namespace HidSim
+
+#endif // HIDSIM_H

@@ -1,0 +1,31 @@
+#ifndef PROGRAMLOG_H
+#define PROGRAMLOG_H
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+// The program log: one UTF-8 file per run in the program directory, named
+// after the time of its first message ("yyyy-MM-dd_hh_mm_ss.log"), one line
+// per message, each line flushed at once. Every message is also mirrored to
+// standard output in Latin-1.
+
+// Message handler for qInstallMessageHandler. Safe to call from any thread:
+// calls are serialised, so lines stay whole and the file is opened once.
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+// Log callback handed to the closed transfer library: a NUL-terminated
+// UTF-16 string, written to the program log as a debug message.
+void libraryLogCallback(const char16_t *text);
+
+namespace ProgramLog {
+
+// Pure formatting, exposed for tests.
+QString fileNameFor(const QDateTime &firstMessageTime);  // "yyyy-MM-dd_hh_mm_ss.log"
+QByteArray fileLine(const QDateTime &time, const QString &message);    // UTF-8, ends in LF
+QByteArray consoleLine(const QString &message);                         // Latin-1, ends in LF
+
+} // namespace ProgramLog
+
+#endif // PROGRAMLOG_H

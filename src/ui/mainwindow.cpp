@@ -1,0 +1,74 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "devlog/logdownloader.h"
+#include "update/updatechecker.h"
+#include "update/firmwarefiles.h"
+
+#include <QThread>
+#include <QTimer>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , updateFile(FirmwareFiles::updateFilePath())
+{
+    ui->setupUi(this);
+
+    updateChecker = new UpdateChecker;
+    logDownloader = new LogDownloader(device);
+
+    logThread = new QThread;
+    logDownloader->moveToThread(logThread);
+    connect(logThread, &QThread::started, logDownloader, &LogDownloader::process);
+    logThread->start();
+
+    connect(ui->connect_button, &QPushButton::clicked, this, &MainWindow::connectSlot);
+    connect(ui->updateDeviceButton, &QPushButton::clicked, this, &MainWindow::updateDevice);
+    connect(updateChecker, &UpdateChecker::findMainNewVersion, this, &MainWindow::onFindMainNewVersion);
+    connect(updateChecker, &UpdateChecker::findNewVersion, this, &MainWindow::onFindNewVersion);
+    connect(updateChecker, &UpdateChecker::downloadProgress, ui->progressBarTransfer, &QProgressBar::setValue);
+    connect(logDownloader, &LogDownloader::logDownloadProgress, ui->progressBarTransfer, &QProgressBar::setValue);
+    connect(logDownloader, &LogDownloader::logDownloadFinished, this, &MainWindow::onLogDownloadFinished);
+    connect(logDownloader, &LogDownloader::needwaitLogFileMd5, logDownloader, &LogDownloader::waitLogFileMd5);
+    connect(logDownloader, &LogDownloader::needreadLogPart, logDownloader, &LogDownloader::readLogPart);
+    connect(logDownloader, &LogDownloader::needdataCompleted, this, &MainWindow::dataCompleted);
+    connect(logDownloader, &LogDownloader::needresendMessage, logDownloader, &LogDownloader::resendMessage);
+    connect(this, &MainWindow::needDataCompleted, logDownloader, &LogDownloader::dataCompleted);
+    connect(updateChecker, &UpdateChecker::newUpdateFileDownloaded, ui->updateDeviceButton, &QPushButton::setEnabled);
+    connect(updateChecker, &UpdateChecker::youHaveLastVersion, this, &MainWindow::onYouHaveLastVersion);
+    connect(updateChecker, &UpdateChecker::youHaveProblem, this, &MainWindow::onYouHaveProblem);
+    connect(updateChecker, &UpdateChecker::changeUpdateFileName, this, &MainWindow::onChangeUpdateFileName);
+    connect(updateChecker, &UpdateChecker::startDownloadMainUpdate, this, &MainWindow::onStartDownloadMainUpdate);
+    connect(this, &MainWindow::needDownloadNewFirmware, updateChecker, &UpdateChecker::onNeedDownloadNewFirmware);
+    connect(this, &MainWindow::needDownloadNewMainFirmware, updateChecker, &UpdateChecker::onNeedDownloadNewMainFirmware);
+
+    ui->updateDeviceButton->setEnabled(false);
+    ui->progressBarTransfer->setEnabled(false);
+    ui->labelTransfer->setText(tr("Transfer:"));
+    ui->labelTransfer->setEnabled(false);
+    ui->progressBarUpdate->setEnabled(false);
+    ui->labelUpdate->setText(tr("Update:"));
+    ui->labelUpdate->setEnabled(false);
+    ui->stopDownloadingFile->hide();
+    ui->downloadLogFile->hide();
+    ui->downloadLogFile->setEnabled(false);
+}
+
+// The program ends with the window, so the worker thread and the service
+// objects are released here in order: the worker first, then the handles
+// it may have been using.
+MainWindow::~MainWindow()
+{
+    delete transferTimer;
+    logThread->quit();
+    logThread->wait();
+    delete logDownloader;
+    delete logThread;
+    delete updateChecker;
+    if (secondDevice)
+        hid_close(secondDevice);
+    if (device)
+        hid_close(device);
+    delete ui;
+}

@@ -7,17 +7,45 @@
 
 #include <hidapi.h>
 
+#include <atomic>
+
+class QDateTime;
+
 // Fetches the controller's internal log, part by part, into the device log
 // file. Lives on its own worker thread; its blocking reads run there.
+//
+// The device handle, the report buffer and the file are touched on the
+// downloader's own thread only. The operations another thread may call
+// directly (setDevice, startDownload, stopTransfer and dumpFile) hand their
+// work over to that thread in the order they were called; stopTransfer also
+// raises the stop flag at once, so that a header wait or a part read in
+// progress gives up within a fraction of a second.
 class LogDownloader : public QObject
 {
     Q_OBJECT
 
 public:
+    // Opens the device log file ("yyyy-MM-dd_hh_mm_ss_log.enc" in the
+    // program directory, named after this moment) for writing, truncated.
+    // `device` may be null; the handle is never closed here.
     explicit LogDownloader(hid_device *device);
     ~LogDownloader() override;
 
+    // Hands over the connected unit. Any thread.
     void setDevice(hid_device *device, int unitType);
+
+    // The device log file's name for a given start time.
+    static QString logFileName(const QDateTime &startTime);
+
+    // The progress value after `partsReceived` of `totalParts` parts, 0..100;
+    // 0 while the total is unknown (no header, or a header announcing none).
+    static int progressPercent(qint32 partsReceived, qint32 totalParts);
+
+    // How long the header wait lets the controller stay without an answer
+    // to the log request before it gives the download up.
+    static constexpr int headerWaitLimitMs = 15000;
+    // The longest single read of the header wait: the delay of a stop.
+    static constexpr int headerReadSliceMs = 100;
 
 signals:
     void logDownloadProgress(int progress);
@@ -29,7 +57,12 @@ signals:
 
 public slots:
     void needreadLogPart2();
+    // Any thread: writes the log request with `number` on the downloader's
+    // thread, then waits there for the header. Without a device nothing is
+    // written and the download finishes at once.
     void startDownload(int number = 2);
+    // Any thread: closes the file and emits logDownloadFinished() on the
+    // downloader's thread.
     void dumpFile();
     void cleanHistory();
     void checkFile();
@@ -37,11 +70,21 @@ public slots:
     void dataCompleted(int type);
     void waitLogFileMd5();
     void readLogPart();
+    // Any thread: raises the stop flag at once; closes the file and emits
+    // logDownloadFinished() on the downloader's thread.
     void stopTransfer();
     void startTransfer();
     void process();
 
 private:
+    bool onOwnThread() const;
+    // Copies the 65-byte `report` into reportBuffer and writes it; false
+    // when the write failed or there is no device. Sets lastResult.
+    bool writeRequest(const QByteArray &report);
+    // Closes the file and tells the window the download is over.
+    void finish();
+    bool waitInterrupted() const;
+
     hid_device *device;
     int unitType = 0;
     unsigned char reportBuffer[65] = {};
@@ -49,7 +92,7 @@ private:
     QByteArray digestStore;
     int totalParts = 0;
     int partsReceived = 0;
-    bool stopRequested = false;
+    std::atomic<bool> stopRequested { false };
     QFile logFile;
 };
 

@@ -61,6 +61,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     delete transferTimer;
+    // Ends a log header wait in progress, so that wait() returns promptly.
+    logThread->requestInterruption();
     logThread->quit();
     logThread->wait();
     delete logDownloader;

@@ -1,0 +1,516 @@
+// The log downloader on its own worker thread, against a simulated
+// controller, wired the way the main window wires it.
+
+#include "device/reports.h"
+#include "devlog/logdownloader.h"
+#include "eventloop.h"
+
+#include <hidsim.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+QByteArray reply(quint8 code)
+{
+    QByteArray payload(Report::payloadSize, '\0');
+    payload[0] = char(code);
+    return payload;
+}
+
+QByteArray patternedLog(int size)
+{
+    QByteArray log(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        log[i] = char(i * 7 + 3);
+    return log;
+}
+
+QStringList deviceLogFiles()
+{
+    return QDir(QCoreApplication::applicationDirPath())
+        .entryList({ QStringLiteral("*_log.enc") }, QDir::Files);
+}
+
+void removeDeviceLogFiles()
+{
+    const QDir dir(QCoreApplication::applicationDirPath());
+    for (const QString &name : deviceLogFiles())
+        QFile::remove(dir.filePath(name));
+}
+
+// Payload byte 0 of a written 65-byte report.
+quint8 code(const QByteArray &report)
+{
+    return quint8(report.at(1));
+}
+
+int countCode(const QList<QByteArray> &reports, quint8 wanted)
+{
+    int count = 0;
+    for (const QByteArray &report : reports)
+        count += code(report) == wanted;
+    return count;
+}
+
+bool onlyPayloadByteSet(const QByteArray &report, int offset, quint8 value)
+{
+    QByteArray expected(Report::outputSize, '\0');
+    expected[offset + 1] = char(value);
+    return report == expected;
+}
+
+} // namespace
+
+// A downloader on a worker thread. Acknowledgements take the window's way:
+// queued to this thread, relayed back to the downloader's thread.
+class Rig : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `handle` (may be null) is closed with the rig.
+    explicit Rig(hid_device *handle, int unitType = 3, uint stackSize = 0)
+        : handle(handle)
+    {
+        downloader = new LogDownloader(nullptr);
+        if (stackSize)
+            thread.setStackSize(stackSize);
+        downloader->moveToThread(&thread);
+        connect(downloader, &LogDownloader::needwaitLogFileMd5, downloader, &LogDownloader::waitLogFileMd5);
+        connect(downloader, &LogDownloader::needreadLogPart, downloader, &LogDownloader::readLogPart);
+        connect(downloader, &LogDownloader::needresendMessage, downloader, &LogDownloader::resendMessage);
+        connect(downloader, &LogDownloader::needdataCompleted, this, &Rig::relay);
+        connect(this, &Rig::acknowledge, downloader, &LogDownloader::dataCompleted);
+        connect(downloader, &LogDownloader::logDownloadProgress, this, [this](int value) { progress.append(value); });
+        connect(downloader, &LogDownloader::logDownloadFinished, this, [this] { ++finished; });
+        thread.start();
+        // As connecting a unit does, from this thread.
+        if (handle)
+            downloader->setDevice(handle, unitType);
+    }
+
+    ~Rig() override
+    {
+        thread.requestInterruption();
+        thread.quit();
+        thread.wait();
+        delete downloader;
+        if (handle)
+            hid_close(handle);
+    }
+
+    // As the window's buttons do.
+    void start() { downloader->startDownload(1); }
+    void stop()
+    {
+        downloader->stopTransfer();
+        downloader->dumpFile();
+    }
+
+    // The device log file's content; the download must have closed it.
+    static QByteArray fileContents()
+    {
+        const QStringList names = deviceLogFiles();
+        if (names.size() != 1)
+            return QByteArray("<not one device log file>");
+        QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(names.first()));
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
+
+    LogDownloader *downloader;
+    QThread thread;
+    QList<int> progress;
+    QList<int> relayed;
+    int finished = 0;
+    // Runs on this thread before the nth relayed acknowledgement (from 1)
+    // goes back to the downloader.
+    std::function<void(int)> beforeAcknowledgement;
+
+signals:
+    void acknowledge(int type);
+
+private:
+    void relay(int type)
+    {
+        relayed.append(type);
+        if (beforeAcknowledgement)
+            beforeAcknowledgement(relayed.size());
+        emit acknowledge(type);
+    }
+
+    hid_device *handle;
+};
+
+class TestLogDownloader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void fileNamedAfterStart();
+    void progressPercent_data();
+    void progressPercent();
+
+    void completeDownload_data();
+    void completeDownload();
+    void headerWaitSkipsOtherReports();
+    void unexpectedRepliesAreResent_data();
+    void unexpectedRepliesAreResent();
+    void lastPartCountBeyondReport();
+    void partCountMismatchStartsOver();
+    void halts_data();
+    void halts();
+    void stopDuringPartLoop();
+    void stopDuringHeaderWait();
+    void deviceGoneDuringHeaderWait();
+    void withoutDevice();
+
+private:
+    HidSim::Controller attach(int unitType, const QByteArray &log);
+    hid_device *open(const HidSim::Controller &controller);
+};
+
+void TestLogDownloader::init()
+{
+    HidSim::reset();
+    removeDeviceLogFiles();
+}
+
+void TestLogDownloader::cleanup()
+{
+    HidSim::reset();
+}
+
+HidSim::Controller TestLogDownloader::attach(int unitType, const QByteArray &log)
+{
+    HidSim::DeviceDescription description;
+    description.vendorId = 0x1234;
+    description.productId = 0x5678;
+    HidSim::ControllerSettings settings;
+    settings.unitType = unitType;
+    settings.sendsVersionReport = false;
+    settings.log = log;
+    return HidSim::attach(description, settings);
+}
+
+hid_device *TestLogDownloader::open(const HidSim::Controller &controller)
+{
+    return hid_open_path(controller->path().c_str());
+}
+
+void TestLogDownloader::fileNamedAfterStart()
+{
+    QCOMPARE(LogDownloader::logFileName(QDateTime(QDate(2021, 3, 3), QTime(9, 5, 7))),
+             QStringLiteral("2021-03-03_09_05_07_log.enc"));
+    QCOMPARE(LogDownloader::logFileName(QDateTime(QDate(2021, 12, 31), QTime(23, 59, 58))),
+             QStringLiteral("2021-12-31_23_59_58_log.enc"));
+
+    // Constructed, never used: an empty file named after this moment.
+    const QDateTime before = QDateTime::currentDateTime();
+    { Rig rig(nullptr); }
+    const QDateTime after = QDateTime::currentDateTime();
+    const QStringList names = deviceLogFiles();
+    QCOMPARE(names.size(), 1);
+    QVERIFY(names.first() == LogDownloader::logFileName(before)
+            || names.first() == LogDownloader::logFileName(after));
+    QCOMPARE(QFileInfo(QDir(QCoreApplication::applicationDirPath()).filePath(names.first())).size(), 0);
+}
+
+void TestLogDownloader::progressPercent_data()
+{
+    QTest::addColumn<int>("received");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("percent");
+
+    QTest::newRow("first of ten") << 1 << 10 << 10;
+    QTest::newRow("truncated") << 2 << 3 << 66;
+    QTest::newRow("no header yet") << 1 << 0 << 0;
+    QTest::newRow("more parts than announced") << 12 << 10 << 100;
+    QTest::newRow("negative count") << 1 << -5 << 0;
+    QTest::newRow("past 32-bit product") << (1 << 30) << 0x7FFFFFFF << 50;
+}
+
+void TestLogDownloader::progressPercent()
+{
+    QFETCH(int, received);
+    QFETCH(int, total);
+    QFETCH(int, percent);
+    QCOMPARE(LogDownloader::progressPercent(received, total), percent);
+}
+
+void TestLogDownloader::completeDownload_data()
+{
+    QTest::addColumn<int>("unitType");
+    QTest::addColumn<int>("commandOffset");
+    QTest::addColumn<int>("logSize");
+    QTest::addColumn<QList<int>>("progress");
+
+    const QList<int> tenths { 10, 20, 30, 40, 50, 60, 70, 80, 90 };
+    QTest::newRow("nine parts and 20 bytes") << 3 << 0 << 9 * 63 + 20 << tenths;
+    QTest::newRow("trailing header layout") << 14 << 60 << 9 * 63 + 20 << tenths;
+    QTest::newRow("empty last part") << 3 << 0 << 2 * 63 << QList<int> { 33, 66 };
+    QTest::newRow("last part only") << 3 << 0 << 1 << QList<int>();
+    QTest::newRow("logClose") << 3 << 0 << 0 << QList<int>();
+}
+
+void TestLogDownloader::completeDownload()
+{
+    QFETCH(int, unitType);
+    QFETCH(int, commandOffset);
+    QFETCH(int, logSize);
+    QFETCH(QList<int>, progress);
+
+    const QByteArray log = patternedLog(logSize);
+    HidSim::Controller controller = attach(unitType, log);
+    Rig rig(open(controller), unitType);
+    rig.start();
+
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
+    const int parts = logSize ? logSize / 63 + 1 : 0;
+    const int acknowledgements = logSize ? parts + 1 : 0;
+    QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1 + acknowledgements; }));
+    TestLoop::spin(50);
+
+    QCOMPARE(Rig::fileContents(), log);
+    QCOMPARE(rig.progress, progress);
+    QCOMPARE(rig.finished, 1);
+
+    const QList<QByteArray> written = controller->writtenReports();
+    QCOMPARE(written.size(), 1 + acknowledgements);
+    QByteArray request(Report::outputSize, '\0');
+    request[commandOffset + 1] = char(0x10);
+    request[commandOffset + 2] = char(0x01);
+    QCOMPARE(written.first(), request);
+    for (int i = 1; i < written.size(); ++i)
+        QVERIFY2(onlyPayloadByteSet(written.at(i), 0, 0x30), qPrintable(QString::number(i)));
+    // Every part is acknowledged as it goes; the last one with type 1.
+    if (logSize)
+        QCOMPARE(rig.relayed.last(), 1);
+}
+
+void TestLogDownloader::headerWaitSkipsOtherReports()
+{
+    const QByteArray log = patternedLog(200);
+    HidSim::Controller controller = attach(3, log);
+    QByteArray strayPart = reply(Report::logPart);
+    strayPart.fill('x', 40);
+    strayPart[0] = char(Report::logPart);
+    controller->queueInputReport(strayPart);
+    controller->queueInputReport(reply(0x90));
+    Rig rig(open(controller));
+    rig.start();
+
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
+    QCOMPARE(Rig::fileContents(), log);
+}
+
+void TestLogDownloader::unexpectedRepliesAreResent_data()
+{
+    QTest::addColumn<int>("replies");
+    QTest::addColumn<uint>("stackSize");
+
+    QTest::newRow("one") << 1 << 0u;
+    // Each must be answered without growing the stack of a thread as small
+    // as the program's on Windows.
+    QTest::newRow("a long run, small stack") << 20000 << 256u * 1024;
+}
+
+void TestLogDownloader::unexpectedRepliesAreResent()
+{
+    QFETCH(int, replies);
+    QFETCH(uint, stackSize);
+
+    const QByteArray log = patternedLog(3 * 63 + 5);
+    HidSim::Controller controller = attach(3, log);
+    Rig rig(open(controller), 3, stackSize);
+    rig.beforeAcknowledgement = [&](int n) {
+        if (n == 2) {
+            for (int i = 0; i < replies; ++i)
+                controller->queueInputReport(reply(0x41));
+        }
+    };
+    rig.start();
+
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }, 60000));
+    QCOMPARE(Rig::fileContents(), log);
+    const QList<QByteArray> written = controller->writtenReports();
+    QCOMPARE(countCode(written, Report::logResend), replies);
+    for (const QByteArray &report : written) {
+        if (code(report) == Report::logResend)
+            QVERIFY(onlyPayloadByteSet(report, 0, 0x70));
+    }
+    QCOMPARE(rig.progress, (QList<int> { 25, 50, 75 }));
+}
+
+void TestLogDownloader::lastPartCountBeyondReport()
+{
+    // A log of one part; ahead of the controller's own last part comes one
+    // that claims 200 bytes but can hold only 62.
+    HidSim::Controller controller = attach(3, patternedLog(10));
+    QByteArray last = reply(Report::logLastPart);
+    last[1] = char(200);
+    for (int i = 2; i < Report::payloadSize; ++i)
+        last[i] = char('a' + i % 26);
+    Rig rig(open(controller));
+    rig.beforeAcknowledgement = [&](int n) {
+        if (n == 1)
+            controller->queueInputReport(last);
+    };
+    rig.start();
+
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
+    QCOMPARE(Rig::fileContents(), last.mid(2));
+}
+
+void TestLogDownloader::partCountMismatchStartsOver()
+{
+    // A last part right after the header: one part of many. The broken
+    // first round is dropped and the whole log asked for again.
+    const QByteArray log = patternedLog(5 * 63 + 7);
+    HidSim::Controller controller = attach(3, log);
+    QByteArray bogusLast = reply(Report::logLastPart);
+    bogusLast[1] = 10;
+    bogusLast.replace(2, 10, QByteArray(10, 'B'));
+    Rig rig(open(controller));
+    rig.beforeAcknowledgement = [&](int n) {
+        if (n == 1)
+            controller->queueInputReport(bogusLast);
+    };
+    rig.start();
+
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
+    QCOMPARE(Rig::fileContents(), log);
+    QCOMPARE(countCode(controller->writtenReports(), Report::logRequest), 2);
+}
+
+void TestLogDownloader::halts_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("partsWritten");
+
+    QTest::newRow("silent after an acknowledgement") << "silent" << 3;
+    QTest::newRow("unplugged") << "unplug" << 3;
+    QTest::newRow("acknowledgement not written") << "failWrite" << 3;
+    QTest::newRow("request not written") << "failRequest" << 0;
+}
+
+void TestLogDownloader::halts()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, partsWritten);
+
+    HidSim::Controller controller = attach(3, patternedLog(20 * 63));
+    Rig rig(open(controller));
+    const int faultyAcknowledgement = partsWritten + 1;  // the header's comes first
+    rig.beforeAcknowledgement = [&](int n) {
+        if (n != faultyAcknowledgement)
+            return;
+        if (fault == QLatin1String("silent"))
+            controller->setSilent(true);
+        else if (fault == QLatin1String("unplug"))
+            controller->unplugAfterWrites(1);
+        else if (fault == QLatin1String("failWrite"))
+            controller->failWrite(1);
+    };
+    if (fault == QLatin1String("failRequest"))
+        controller->failWrite(1);
+    rig.start();
+
+    // Nothing more happens until the user stops the download.
+    QVERIFY(TestLoop::waitFor([&] { return rig.relayed.size() >= partsWritten + 1 || partsWritten == 0; }));
+    TestLoop::spin(400);
+    QCOMPARE(rig.finished, 0);
+    const int writes = controller->writtenReports().size();
+
+    rig.stop();
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 2; }));
+    TestLoop::spin(100);
+    QCOMPARE(controller->writtenReports().size(), writes);
+    QCOMPARE(Rig::fileContents(), patternedLog(partsWritten * 63));
+}
+
+void TestLogDownloader::stopDuringPartLoop()
+{
+    const QByteArray log = patternedLog(50 * 63);
+    HidSim::Controller controller = attach(3, log);
+    Rig rig(open(controller));
+    // The window's stop lands while the acknowledgement of part 5 is on its
+    // way: that part is acknowledged, the part after it is never read.
+    rig.beforeAcknowledgement = [&](int n) {
+        if (n == 6)
+            rig.stop();
+    };
+    rig.start();
+
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 2; }));
+    TestLoop::spin(200);
+    QCOMPARE(rig.finished, 2);
+    QCOMPARE(rig.relayed.size(), 6);
+    QCOMPARE(Rig::fileContents(), log.left(5 * 63));
+    QCOMPARE(countCode(controller->writtenReports(), Report::logAck), 6);
+}
+
+void TestLogDownloader::stopDuringHeaderWait()
+{
+    HidSim::Controller controller = attach(3, patternedLog(100));
+    controller->setSilent(true);
+    Rig rig(open(controller));
+    rig.start();
+    QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1; }));
+    TestLoop::spin(200);
+
+    rig.stop();
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 2; }));
+
+    // A header arriving now finds no reader: nothing is acknowledged.
+    controller->setSilent(false);
+    QByteArray header = reply(Report::logHeader);
+    header[36] = 1;
+    controller->queueInputReport(header);
+    TestLoop::spin(300);
+    QCOMPARE(rig.finished, 2);
+    QCOMPARE(rig.relayed.size(), 0);
+    QCOMPARE(controller->writtenReports().size(), 1);
+    QCOMPARE(Rig::fileContents(), QByteArray());
+}
+
+void TestLogDownloader::deviceGoneDuringHeaderWait()
+{
+    HidSim::Controller controller = attach(3, patternedLog(100));
+    controller->setSilent(true);
+    Rig rig(open(controller));
+    rig.start();
+    QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1; }));
+
+    controller->unplug();
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 1; }));
+    QCOMPARE(rig.relayed.size(), 0);
+    QCOMPARE(Rig::fileContents(), QByteArray());
+}
+
+void TestLogDownloader::withoutDevice()
+{
+    HidSim::Controller controller = attach(3, patternedLog(100));
+    Rig rig(nullptr);
+    rig.start();
+
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 1; }));
+    TestLoop::spin(100);
+    QCOMPARE(rig.finished, 1);
+    QCOMPARE(controller->writtenReports().size(), 0);
+    QCOMPARE(Rig::fileContents(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestLogDownloader)
+#include "tst_logdownloader.moc"

@@ -1,0 +1,256 @@
+// The log download as the user drives it: the window's buttons, its relay
+// of acknowledgements, the final message and the end of the program.
+
+#include "device/models.h"
+#include "device/reports.h"
+#include "eventloop.h"
+#include "messageboxdriver.h"
+#include "ui/mainwindow.h"
+
+#include <hidsim.h>
+
+#include <QDir>
+#include <QNetworkProxy>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+const QString finishedText = QStringLiteral("Download log file is complete.\nYou can find it in program directory.");
+
+QByteArray patternedLog(int size)
+{
+    QByteArray log(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        log[i] = char(i * 11 + 5);
+    return log;
+}
+
+QStringList deviceLogFiles()
+{
+    return QDir(QCoreApplication::applicationDirPath())
+        .entryList({ QStringLiteral("*_log.enc") }, QDir::Files);
+}
+
+QByteArray deviceLogContents()
+{
+    const QStringList names = deviceLogFiles();
+    if (names.size() != 1)
+        return QByteArray("<not one device log file>");
+    QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(names.first()));
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+int countCode(const QList<QByteArray> &reports, int offset, quint8 wanted)
+{
+    int count = 0;
+    for (const QByteArray &report : reports)
+        count += quint8(report.at(offset + 1)) == wanted;
+    return count;
+}
+
+void press(QWidget &window, const char *name)
+{
+    auto *button = window.findChild<QPushButton *>(QLatin1String(name));
+    QVERIFY(button);
+    QMetaObject::invokeMethod(button, "pressed");
+}
+
+QPushButton *button(QWidget &window, const char *name)
+{
+    return window.findChild<QPushButton *>(QLatin1String(name));
+}
+
+} // namespace
+
+class TestLogDownloadWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void runWithoutDownload();
+    void withoutDevice();
+    void completeDownload();
+    void stop_data();
+    void stop();
+
+private:
+    HidSim::Controller attachEbony(const QByteArray &log);
+    void connectUnit(MainWindow &window);
+
+    // Holds the update checker's requests unanswered, so that its check
+    // never ends the program during a log download.
+    QTcpServer silentProxy;
+    MessageBoxDriver *boxes = nullptr;
+};
+
+void TestLogDownloadWindow::initTestCase()
+{
+    QVERIFY(silentProxy.listen(QHostAddress::LocalHost));
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), silentProxy.serverPort()));
+}
+
+void TestLogDownloadWindow::init()
+{
+    HidSim::reset();
+    const QDir dir(QCoreApplication::applicationDirPath());
+    for (const QString &name : deviceLogFiles())
+        QFile::remove(dir.filePath(name));
+    boxes = new MessageBoxDriver;
+}
+
+void TestLogDownloadWindow::cleanup()
+{
+    delete boxes;
+    boxes = nullptr;
+    HidSim::reset();
+}
+
+HidSim::Controller TestLogDownloadWindow::attachEbony(const QByteArray &log)
+{
+    HidSim::DeviceDescription description;
+    description.vendorId = vendorId;
+    description.productId = modelForUnitType(12)->productId;
+    HidSim::ControllerSettings settings;
+    settings.unitType = 12;
+    settings.log = log;
+    return HidSim::attach(description, settings);
+}
+
+void TestLogDownloadWindow::connectUnit(MainWindow &window)
+{
+    window.findChild<QPushButton *>(QStringLiteral("connect_button"))->click();
+    QCOMPARE(boxes->texts(), QStringList { QStringLiteral("EBONY connected") });
+    boxes->clear();
+}
+
+void TestLogDownloadWindow::runWithoutDownload()
+{
+    { MainWindow window; }
+    QCOMPARE(deviceLogFiles().size(), 1);
+    QCOMPARE(deviceLogContents(), QByteArray());
+}
+
+void TestLogDownloadWindow::withoutDevice()
+{
+    HidSim::Controller controller = attachEbony(patternedLog(100));
+    MainWindow window;
+
+    QVERIFY(TestLoop::runUntilQuit([&] { press(window, "downloadLogFile"); }, 10000));
+
+    QCOMPARE(boxes->count(), 1);
+    QCOMPARE(boxes->boxes().first().title, QStringLiteral("Info"));
+    QCOMPARE(boxes->boxes().first().text, finishedText);
+    QVERIFY(controller->writtenReports().isEmpty());
+    QCOMPARE(deviceLogContents(), QByteArray());
+    QVERIFY(!button(window, "downloadLogFile")->isEnabled());
+    QVERIFY(!button(window, "stopDownloadingFile")->isEnabled());
+    QVERIFY(!button(window, "stopDownloadingFile")->isHidden());
+    QVERIFY(button(window, "updateDeviceButton")->isEnabled());
+}
+
+void TestLogDownloadWindow::completeDownload()
+{
+    const QByteArray log = patternedLog(9 * 63 + 20);
+    HidSim::Controller controller = attachEbony(log);
+    MainWindow window;
+    connectUnit(window);
+    controller->clearWrittenReports();
+
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBarTransfer"));
+    QList<int> values;
+    connect(bar, &QProgressBar::valueChanged, this, [&](int value) { values.append(value); });
+
+    // The second press, on the disabled button, must not ask again.
+    QVERIFY(TestLoop::runUntilQuit([&] {
+        press(window, "downloadLogFile");
+        press(window, "downloadLogFile");
+    }, 20000));
+
+    QCOMPARE(boxes->count(), 1);
+    const MessageBoxDriver::Box box = boxes->boxes().first();
+    QCOMPARE(box.title, QStringLiteral("Info"));
+    QCOMPARE(box.text, finishedText);
+    QVERIFY(box.hasParent);
+    QCOMPARE(values, (QList<int> { 10, 20, 30, 40, 50, 60, 70, 80, 90, 0 }));
+    QVERIFY(!bar->isEnabled());
+    QCOMPARE(deviceLogContents(), log);
+
+    // The request in the trailing layout, then one acknowledgement per
+    // reply: the header, nine parts and the last part.
+    QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 12; }));
+    const QList<QByteArray> written = controller->writtenReports();
+    QCOMPARE(countCode(written, 60, Report::logRequest), 1);
+    QCOMPARE(quint8(written.first().at(62)), quint8(1));
+    QCOMPARE(countCode(written, 0, Report::logAck), 11);
+    QVERIFY(button(window, "updateDeviceButton")->isEnabled());
+}
+
+void TestLogDownloadWindow::stop_data()
+{
+    QTest::addColumn<QString>("when");
+
+    QTest::newRow("during the header wait") << "header";
+    QTest::newRow("during the part loop") << "parts";
+    QTest::newRow("after an unplug") << "unplug";
+}
+
+void TestLogDownloadWindow::stop()
+{
+    QFETCH(QString, when);
+
+    const QByteArray log = patternedLog(60 * 63);
+    HidSim::Controller controller = attachEbony(log);
+    MainWindow window;
+    connectUnit(window);
+    controller->clearWrittenReports();
+
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBarTransfer"));
+    if (when == QLatin1String("header"))
+        controller->setSilent(true);
+    else if (when == QLatin1String("unplug"))
+        controller->unplugAfterWrites(4);
+
+    bool stopPressed = false;
+    QVERIFY(TestLoop::runUntilQuit([&] {
+        press(window, "downloadLogFile");
+        if (when == QLatin1String("parts")) {
+            connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
+                if (value >= 10 && !stopPressed) {
+                    stopPressed = true;
+                    press(window, "stopDownloadingFile");
+                }
+            });
+        } else {
+            QTimer::singleShot(300, &window, [&] { press(window, "stopDownloadingFile"); });
+        }
+    }, 20000));
+
+    QCOMPARE(boxes->texts(), QStringList { finishedText });
+    QCOMPARE(bar->value(), 0);
+
+    // Nothing is read or acknowledged after the stop, even when the
+    // controller has something to say.
+    TestLoop::spin(100);
+    const int writes = controller->writtenReports().size();
+    controller->setSilent(false);
+    TestLoop::spin(300);
+    QCOMPARE(controller->writtenReports().size(), writes);
+    const QByteArray saved = deviceLogContents();
+    QVERIFY(saved.size() < log.size());
+    QCOMPARE(saved, log.left(saved.size()));
+    QCOMPARE(saved.size() % 63, 0);
+    QCOMPARE(boxes->count(), 1);
+}
+
+QTEST_MAIN(TestLogDownloadWindow)
+#include "tst_logdownloadwindow.moc"

@@ -41,21 +41,16 @@ bool LogDownloader::onOwnThread() const
 
 void LogDownloader::setDevice(hid_device *newDevice, int newUnitType)
 {
-    if (!onOwnThread()) {
-        QMetaObject::invokeMethod(this, [this, newDevice, newUnitType] {
-            setDevice(newDevice, newUnitType);
-        }, Qt::QueuedConnection);
-        return;
-    }
-    device = newDevice;
     unitType = newUnitType;
+    device = newDevice;
 }
 
 bool LogDownloader::writeRequest(const QByteArray &report)
 {
     Q_ASSERT(report.size() == int(sizeof reportBuffer));
     std::memcpy(reportBuffer, report.constData(), sizeof reportBuffer);
-    lastResult = device ? hid_write(device, reportBuffer, sizeof reportBuffer) : -1;
+    hid_device *handle = device;
+    lastResult = handle ? hid_write(handle, reportBuffer, sizeof reportBuffer) : -1;
     return lastResult >= 0;
 }
 
@@ -153,13 +148,14 @@ void LogDownloader::waitLogFileMd5()
     // Short reads in a loop rather than one blocking read, so that a stop or
     // the end of the program is honoured at once, and a controller that never
     // answers cannot hold the thread.
+    hid_device *handle = device;
     const QDeadlineTimer giveUp(headerWaitLimitMs);
     while (!waitInterrupted()) {
-        if (!device || giveUp.hasExpired()) {
+        if (!handle || giveUp.hasExpired()) {
             finish();
             return;
         }
-        lastResult = hid_read_timeout(device, reportBuffer, Report::payloadSize, headerReadSliceMs);
+        lastResult = hid_read_timeout(handle, reportBuffer, Report::payloadSize, headerReadSliceMs);
         if (lastResult < 0) {
             // The device has gone; it will not answer any more.
             finish();
@@ -189,8 +185,9 @@ void LogDownloader::readLogPart()
     // Unexpected replies are answered with a resend and read again in this
     // loop, not by re-entering the slot: a controller that keeps sending
     // them must not grow the stack.
+    hid_device *handle = device;
     while (!waitInterrupted()) {
-        lastResult = device ? hid_read_timeout(device, reportBuffer, Report::payloadSize,
+        lastResult = handle ? hid_read_timeout(handle, reportBuffer, Report::payloadSize,
                                                Report::logPartReadTimeout)
                             : -1;
         if (lastResult <= 0)

@@ -14,12 +14,13 @@ class QDateTime;
 // Fetches the controller's internal log, part by part, into the device log
 // file. Lives on its own worker thread; its blocking reads run there.
 //
-// The device handle, the report buffer and the file are touched on the
-// downloader's own thread only. The operations another thread may call
-// directly (setDevice, startDownload, stopTransfer and dumpFile) hand their
-// work over to that thread in the order they were called; stopTransfer also
-// raises the stop flag at once, so that a header wait or a part read in
-// progress gives up within a fraction of a second.
+// The report buffer, the file and the I/O on the device handle belong to
+// the downloader's own thread. The window calls a few operations directly
+// from its thread: setDevice stores into atomics; startDownload,
+// stopTransfer and dumpFile queue themselves to the downloader's thread, in
+// the order they were called; stopTransfer also raises the stop flag at
+// once, so that a header wait or a part read in progress gives up within a
+// fraction of a second.
 class LogDownloader : public QObject
 {
     Q_OBJECT
@@ -85,8 +86,8 @@ private:
     void finish();
     bool waitInterrupted() const;
 
-    hid_device *device;
-    int unitType = 0;
+    std::atomic<hid_device *> device;
+    std::atomic<int> unitType { 0 };
     unsigned char reportBuffer[65] = {};
     int lastResult = 0;
     QByteArray digestStore;

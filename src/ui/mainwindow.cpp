@@ -61,11 +61,13 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     delete transferTimer;
-    // Ends a log header wait in progress, so that wait() returns promptly.
+    // The downloader goes on its own thread as that thread ends, so that
+    // nothing it used is freed from here. Interrupting the thread ends a log
+    // header wait in progress, so that wait() returns promptly.
+    logDownloader->deleteLater();
     logThread->requestInterruption();
     logThread->quit();
     logThread->wait();
-    delete logDownloader;
     delete logThread;
     delete updateChecker;
     if (secondDevice)

@@ -91,7 +91,15 @@ public:
         connect(this, &Rig::acknowledge, downloader, &LogDownloader::dataCompleted);
         connect(downloader, &LogDownloader::logDownloadProgress, this, [this](int value) { progress.append(value); });
         connect(downloader, &LogDownloader::logDownloadFinished, this, [this] { ++finished; });
+        // Calls queued before the thread's event loop exists would be
+        // delivered without the wake-up that orders them for the race
+        // detector; the window's thread has long been running by then too.
+        bool running = false;
+        const QMetaObject::Connection started =
+            connect(&thread, &QThread::started, this, [&running] { running = true; });
         thread.start();
+        TestLoop::waitFor([&running] { return running; });
+        disconnect(started);
         // As connecting a unit does, from this thread.
         if (handle)
             downloader->setDevice(handle, unitType);
@@ -99,10 +107,11 @@ public:
 
     ~Rig() override
     {
+        // As the window does: the downloader is deleted on its own thread.
+        downloader->deleteLater();
         thread.requestInterruption();
         thread.quit();
         thread.wait();
-        delete downloader;
         if (handle)
             hid_close(handle);
     }

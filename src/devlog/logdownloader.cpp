@@ -34,6 +34,9 @@ int LogDownloader::progressPercent(qint32 partsReceived, qint32 totalParts)
     return int(qBound<qint64>(0, qint64(partsReceived) * 100 / totalParts, 100));
 }
 
+// Calls from other threads are queued by name: the queued call then holds
+// nothing but a copy of its argument, and no object is shared between the
+// two threads.
 bool LogDownloader::onOwnThread() const
 {
     return QThread::currentThread() == thread();
@@ -74,8 +77,7 @@ void LogDownloader::needreadLogPart2()
 void LogDownloader::startDownload(int number)
 {
     if (!onOwnThread()) {
-        QMetaObject::invokeMethod(this, [this, number] { startDownload(number); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "startDownload", Qt::QueuedConnection, Q_ARG(int, number));
         return;
     }
     // Before identification, or with a pair, there is nothing to ask.
@@ -92,7 +94,7 @@ void LogDownloader::startDownload(int number)
 void LogDownloader::dumpFile()
 {
     if (!onOwnThread()) {
-        QMetaObject::invokeMethod(this, &LogDownloader::dumpFile, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "dumpFile", Qt::QueuedConnection);
         return;
     }
     finish();
@@ -218,7 +220,7 @@ void LogDownloader::stopTransfer()
     // downloader's thread sees it before the rest of the stop arrives there.
     stopRequested = true;
     if (!onOwnThread()) {
-        QMetaObject::invokeMethod(this, &LogDownloader::stopTransfer, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "stopTransfer", Qt::QueuedConnection);
         return;
     }
     finish();

@@ -2,16 +2,14 @@
 // controller, wired the way the main window wires it.
 
 #include "device/reports.h"
+#include "devicelogfiles.h"
 #include "devlog/logdownloader.h"
 #include "eventloop.h"
 
 #include <hidsim.h>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -25,41 +23,6 @@ QByteArray reply(quint8 code)
     QByteArray payload(Report::payloadSize, '\0');
     payload[0] = char(code);
     return payload;
-}
-
-QByteArray patternedLog(int size)
-{
-    QByteArray log(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        log[i] = char(i * 7 + 3);
-    return log;
-}
-
-QStringList deviceLogFiles()
-{
-    return QDir(QCoreApplication::applicationDirPath())
-        .entryList({ QStringLiteral("*_log.enc") }, QDir::Files);
-}
-
-void removeDeviceLogFiles()
-{
-    const QDir dir(QCoreApplication::applicationDirPath());
-    for (const QString &name : deviceLogFiles())
-        QFile::remove(dir.filePath(name));
-}
-
-// Payload byte 0 of a written 65-byte report.
-quint8 code(const QByteArray &report)
-{
-    return quint8(report.at(1));
-}
-
-int countCode(const QList<QByteArray> &reports, quint8 wanted)
-{
-    int count = 0;
-    for (const QByteArray &report : reports)
-        count += code(report) == wanted;
-    return count;
 }
 
 bool onlyPayloadByteSet(const QByteArray &report, int offset, quint8 value)
@@ -126,17 +89,6 @@ public:
         downloader->dumpFile();
     }
 
-    // The device log file's content; the download must have closed it.
-    static QByteArray fileContents()
-    {
-        const QStringList names = deviceLogFiles();
-        if (names.size() != 1)
-            return QByteArray("<not one device log file>");
-        QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(names.first()));
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
-    }
-
     LogDownloader *downloader;
     QThread thread;
     QList<int> progress;
@@ -184,9 +136,7 @@ private slots:
     void halts();
     void stopDuringPartLoop_data();
     void stopDuringPartLoop();
-    void stopDuringHeaderWait();
     void deviceGoneDuringHeaderWait();
-    void withoutDevice();
 
 private:
     HidSim::Controller attach(int unitType, const QByteArray &log);
@@ -227,16 +177,6 @@ void TestLogDownloader::fileNamedAfterStart()
              QStringLiteral("2021-03-03_09_05_07_log.enc"));
     QCOMPARE(LogDownloader::logFileName(QDateTime(QDate(2021, 12, 31), QTime(23, 59, 58))),
              QStringLiteral("2021-12-31_23_59_58_log.enc"));
-
-    // Constructed, never used: an empty file named after this moment.
-    const QDateTime before = QDateTime::currentDateTime();
-    { Rig rig(nullptr); }
-    const QDateTime after = QDateTime::currentDateTime();
-    const QStringList names = deviceLogFiles();
-    QCOMPARE(names.size(), 1);
-    QVERIFY(names.first() == LogDownloader::logFileName(before)
-            || names.first() == LogDownloader::logFileName(after));
-    QCOMPARE(QFileInfo(QDir(QCoreApplication::applicationDirPath()).filePath(names.first())).size(), 0);
 }
 
 void TestLogDownloader::progressPercent_data()
@@ -263,29 +203,24 @@ void TestLogDownloader::progressPercent()
 
 void TestLogDownloader::completeDownload_data()
 {
-    QTest::addColumn<int>("unitType");
-    QTest::addColumn<int>("commandOffset");
     QTest::addColumn<int>("logSize");
     QTest::addColumn<QList<int>>("progress");
 
     const QList<int> tenths { 10, 20, 30, 40, 50, 60, 70, 80, 90 };
-    QTest::newRow("nine parts and 20 bytes") << 3 << 0 << 9 * 63 + 20 << tenths;
-    QTest::newRow("trailing header layout") << 14 << 60 << 9 * 63 + 20 << tenths;
-    QTest::newRow("empty last part") << 3 << 0 << 2 * 63 << QList<int> { 33, 66 };
-    QTest::newRow("last part only") << 3 << 0 << 1 << QList<int>();
-    QTest::newRow("logClose") << 3 << 0 << 0 << QList<int>();
+    QTest::newRow("nine parts and 20 bytes") << 9 * 63 + 20 << tenths;
+    QTest::newRow("empty last part") << 2 * 63 << QList<int> { 33, 66 };
+    QTest::newRow("last part only") << 1 << QList<int>();
+    QTest::newRow("logClose") << 0 << QList<int>();
 }
 
 void TestLogDownloader::completeDownload()
 {
-    QFETCH(int, unitType);
-    QFETCH(int, commandOffset);
     QFETCH(int, logSize);
     QFETCH(QList<int>, progress);
 
     const QByteArray log = patternedLog(logSize);
-    HidSim::Controller controller = attach(unitType, log);
-    Rig rig(open(controller), unitType);
+    HidSim::Controller controller = attach(3, log);
+    Rig rig(open(controller));
     rig.start();
 
     QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
@@ -294,15 +229,15 @@ void TestLogDownloader::completeDownload()
     QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1 + acknowledgements; }));
     TestLoop::spin(50);
 
-    QCOMPARE(Rig::fileContents(), log);
+    QCOMPARE(deviceLogContents(), log);
     QCOMPARE(rig.progress, progress);
     QCOMPARE(rig.finished, 1);
 
     const QList<QByteArray> written = controller->writtenReports();
     QCOMPARE(written.size(), 1 + acknowledgements);
     QByteArray request(Report::outputSize, '\0');
-    request[commandOffset + 1] = char(0x10);
-    request[commandOffset + 2] = char(0x01);
+    request[1] = char(0x10);
+    request[2] = char(0x01);
     QCOMPARE(written.first(), request);
     for (int i = 1; i < written.size(); ++i)
         QVERIFY2(onlyPayloadByteSet(written.at(i), 0, 0x30), qPrintable(QString::number(i)));
@@ -324,7 +259,7 @@ void TestLogDownloader::headerWaitSkipsOtherReports()
     rig.start();
 
     QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
-    QCOMPARE(Rig::fileContents(), log);
+    QCOMPARE(deviceLogContents(), log);
 }
 
 void TestLogDownloader::unexpectedRepliesAreResent_data()
@@ -355,11 +290,11 @@ void TestLogDownloader::unexpectedRepliesAreResent()
     rig.start();
 
     QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }, 60000));
-    QCOMPARE(Rig::fileContents(), log);
+    QCOMPARE(deviceLogContents(), log);
     const QList<QByteArray> written = controller->writtenReports();
     QCOMPARE(countCode(written, Report::logResend), replies);
     for (const QByteArray &report : written) {
-        if (code(report) == Report::logResend)
+        if (quint8(report.at(1)) == Report::logResend)
             QVERIFY(onlyPayloadByteSet(report, 0, 0x70));
     }
     QCOMPARE(rig.progress, (QList<int> { 25, 50, 75 }));
@@ -382,7 +317,7 @@ void TestLogDownloader::lastPartCountBeyondReport()
     rig.start();
 
     QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
-    QCOMPARE(Rig::fileContents(), last.mid(2));
+    QCOMPARE(deviceLogContents(), last.mid(2));
 }
 
 void TestLogDownloader::partCountMismatchStartsOver()
@@ -402,7 +337,7 @@ void TestLogDownloader::partCountMismatchStartsOver()
     rig.start();
 
     QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
-    QCOMPARE(Rig::fileContents(), log);
+    QCOMPARE(deviceLogContents(), log);
     QCOMPARE(countCode(controller->writtenReports(), Report::logRequest), 2);
 }
 
@@ -449,7 +384,7 @@ void TestLogDownloader::halts()
     QVERIFY(TestLoop::waitFor([&] { return rig.finished == 2; }));
     TestLoop::spin(100);
     QCOMPARE(controller->writtenReports().size(), writes);
-    QCOMPARE(Rig::fileContents(), patternedLog(partsWritten * 63));
+    QCOMPARE(deviceLogContents(), patternedLog(partsWritten * 63));
 }
 
 void TestLogDownloader::stopDuringPartLoop_data()
@@ -497,32 +432,8 @@ void TestLogDownloader::stopDuringPartLoop()
     const int acknowledged = rig.relayed.size();
     QVERIFY(acknowledged >= 6 && acknowledged <= 7);
     QVERIFY(whileReading || acknowledged == 6);
-    QCOMPARE(Rig::fileContents(), log.left((acknowledged - 1) * 63));
+    QCOMPARE(deviceLogContents(), log.left((acknowledged - 1) * 63));
     QCOMPARE(countCode(controller->writtenReports(), Report::logAck), acknowledged);
-}
-
-void TestLogDownloader::stopDuringHeaderWait()
-{
-    HidSim::Controller controller = attach(3, patternedLog(100));
-    controller->setSilent(true);
-    Rig rig(open(controller));
-    rig.start();
-    QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1; }));
-    TestLoop::spin(200);
-
-    rig.stop();
-    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 2; }));
-
-    // A header arriving now finds no reader: nothing is acknowledged.
-    controller->setSilent(false);
-    QByteArray header = reply(Report::logHeader);
-    header[36] = 1;
-    controller->queueInputReport(header);
-    TestLoop::spin(300);
-    QCOMPARE(rig.finished, 2);
-    QCOMPARE(rig.relayed.size(), 0);
-    QCOMPARE(controller->writtenReports().size(), 1);
-    QCOMPARE(Rig::fileContents(), QByteArray());
 }
 
 void TestLogDownloader::deviceGoneDuringHeaderWait()
@@ -536,20 +447,7 @@ void TestLogDownloader::deviceGoneDuringHeaderWait()
     controller->unplug();
     QVERIFY(TestLoop::waitFor([&] { return rig.finished == 1; }));
     QCOMPARE(rig.relayed.size(), 0);
-    QCOMPARE(Rig::fileContents(), QByteArray());
-}
-
-void TestLogDownloader::withoutDevice()
-{
-    HidSim::Controller controller = attach(3, patternedLog(100));
-    Rig rig(nullptr);
-    rig.start();
-
-    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 1; }));
-    TestLoop::spin(100);
-    QCOMPARE(rig.finished, 1);
-    QCOMPARE(controller->writtenReports().size(), 0);
-    QCOMPARE(Rig::fileContents(), QByteArray());
+    QCOMPARE(deviceLogContents(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestLogDownloader)

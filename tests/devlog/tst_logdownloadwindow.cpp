@@ -3,13 +3,15 @@
 
 #include "device/models.h"
 #include "device/reports.h"
+#include "devicelogfiles.h"
+#include "devlog/logdownloader.h"
 #include "eventloop.h"
 #include "messageboxdriver.h"
 #include "ui/mainwindow.h"
 
 #include <hidsim.h>
 
-#include <QDir>
+#include <QDateTime>
 #include <QNetworkProxy>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,38 +22,6 @@
 namespace {
 
 const QString finishedText = QStringLiteral("Download log file is complete.\nYou can find it in program directory.");
-
-QByteArray patternedLog(int size)
-{
-    QByteArray log(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        log[i] = char(i * 11 + 5);
-    return log;
-}
-
-QStringList deviceLogFiles()
-{
-    return QDir(QCoreApplication::applicationDirPath())
-        .entryList({ QStringLiteral("*_log.enc") }, QDir::Files);
-}
-
-QByteArray deviceLogContents()
-{
-    const QStringList names = deviceLogFiles();
-    if (names.size() != 1)
-        return QByteArray("<not one device log file>");
-    QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(names.first()));
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
-int countCode(const QList<QByteArray> &reports, int offset, quint8 wanted)
-{
-    int count = 0;
-    for (const QByteArray &report : reports)
-        count += quint8(report.at(offset + 1)) == wanted;
-    return count;
-}
 
 // The window starts its log thread as it is built. Calls queued before the
 // thread's event loop exists reach it without the wake-up that orders them
@@ -113,9 +83,7 @@ void TestLogDownloadWindow::initTestCase()
 void TestLogDownloadWindow::init()
 {
     HidSim::reset();
-    const QDir dir(QCoreApplication::applicationDirPath());
-    for (const QString &name : deviceLogFiles())
-        QFile::remove(dir.filePath(name));
+    removeDeviceLogFiles();
     boxes = new MessageBoxDriver;
 }
 
@@ -146,12 +114,16 @@ void TestLogDownloadWindow::connectUnit(MainWindow &window)
 
 void TestLogDownloadWindow::runWithoutDownload()
 {
+    // An empty file named after the moment the window was built.
+    const QDateTime before = QDateTime::currentDateTime();
     {
         MainWindow window;
-    letLogThreadStart();
         letLogThreadStart();
     }
-    QCOMPARE(deviceLogFiles().size(), 1);
+    const QStringList names = deviceLogFiles();
+    QCOMPARE(names.size(), 1);
+    QVERIFY(names.first() >= LogDownloader::logFileName(before));
+    QVERIFY(names.first() <= LogDownloader::logFileName(QDateTime::currentDateTime()));
     QCOMPARE(deviceLogContents(), QByteArray());
 }
 
@@ -206,9 +178,9 @@ void TestLogDownloadWindow::completeDownload()
     // reply: the header, nine parts and the last part.
     QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 12; }));
     const QList<QByteArray> written = controller->writtenReports();
-    QCOMPARE(countCode(written, 60, Report::logRequest), 1);
+    QCOMPARE(countCode(written, Report::logRequest, 60), 1);
     QCOMPARE(quint8(written.first().at(62)), quint8(1));
-    QCOMPARE(countCode(written, 0, Report::logAck), 11);
+    QCOMPARE(countCode(written, Report::logAck), 11);
     QVERIFY(button(window, "updateDeviceButton")->isEnabled());
 }
 

@@ -357,9 +357,13 @@ void TestHidSim::enumerationStringsAndListings()
     }
     QCOMPARE(listings, 3);
 
-    hid_device *device = hid_open_path(listed->path().c_str());
     wchar_t text[32];
+    hid_device *device = hid_open_path(listed->path().c_str());
     QCOMPARE(hid_get_product_string(device, text, 32), -1);
+    hid_close(device);
+    device = hid_open_path(model->path().c_str());
+    QCOMPARE(hid_get_product_string(device, text, 32), 0);
+    QCOMPARE(QString::fromWCharArray(text), QStringLiteral("Tavoro HID"));
     hid_close(device);
     hid_free_enumeration(entries);
 }
@@ -787,6 +791,8 @@ void TestHidSim::unplug()
     unsigned char payload[Report::payloadSize];
     QCOMPARE(hid_read_timeout(device, payload, sizeof payload, 10), -1);
     QCOMPARE(hid_read(device, payload, sizeof payload), -1);
+    wchar_t text[32];
+    QCOMPARE(hid_get_product_string(device, text, 32), -1);
     QVERIFY(!hid_enumerate(0, 0));
     QVERIFY(!hid_open_path(controller->path().c_str()));
     hid_close(device);

@@ -13,7 +13,7 @@ for file in usr/bin/tavoro-updater \
             usr/libexec/tavoro-updater/tavoro-updater \
             usr/share/applications/tavoro-updater.desktop \
             usr/share/icons/hicolor/256x256/apps/tavoro-updater.png \
-            lib/udev/rules.d/70-tavoro-updater.rules; do
+            usr/lib/udev/rules.d/70-tavoro-updater.rules; do
     [ -e "$stage/root/$file" ] || { echo "missing after install: $file"; exit 1; }
 done
 [ -x "$stage/root/usr/bin/tavoro-updater" ] || { echo "launcher is not executable"; exit 1; }
@@ -36,7 +36,7 @@ grep -qs ' : program started$' "$copy"/*.log || { echo "the launched copy wrote 
 package="$(ls "$stage"/deb/*.deb)"
 contents="$(dpkg-deb -c "$package")"
 for file in ./usr/bin/tavoro-updater ./usr/share/applications/tavoro-updater.desktop \
-            ./lib/udev/rules.d/70-tavoro-updater.rules; do
+            ./usr/lib/udev/rules.d/70-tavoro-updater.rules; do
     grep -q " $file\$" <<<"$contents" || { echo "package lacks $file"; exit 1; }
 done
 dpkg-deb -f "$package" Depends | grep -q libhidapi || { echo "package does not depend on hidapi"; exit 1; }

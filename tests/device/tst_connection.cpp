@@ -8,6 +8,7 @@
 #include "logcapture.h"
 #include "messageboxdriver.h"
 
+#include <QNetworkProxy>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
@@ -107,12 +108,14 @@ struct Session
         const int before = boxes.count();
         boxes.answerNext(QMessageBox::No);
         window.onFindNewVersion(QStringLiteral("0"), QString());
-        if (boxes.count() == before) {
-            boxes.clear();
-            return QString();
-        }
         static const QRegularExpression current(QStringLiteral("^Your unit current version: (\\S+)\n"));
-        return current.match(boxes.boxes().last().text).captured(1);
+        const QList<MessageBoxDriver::Box> seen = boxes.boxes();
+        for (int index = before; index < seen.size(); ++index) {
+            const QRegularExpressionMatch match = current.match(seen.at(index).text);
+            if (match.hasMatch())
+                return match.captured(1);
+        }
+        return QString();
     }
 };
 
@@ -123,6 +126,7 @@ class ConnectionTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
 
     void connectsEveryModel_data();
@@ -148,6 +152,13 @@ private:
     static void expectAnnounced(Session &session, const QString &text);
     static void expectNotFound(Session &session);
 };
+
+// Connecting starts an update check; keep its requests on this machine,
+// where nothing answers them.
+void ConnectionTest::initTestCase()
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 9));
+}
 
 void ConnectionTest::init()
 {

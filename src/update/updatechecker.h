@@ -11,6 +11,7 @@
 class QAuthenticator;
 class QNetworkReply;
 class QTimer;
+class QUrl;
 
 // Talks to the download server: fetches the version manifest, decides what
 // is outdated, downloads change logs and the firmware image, and opens the
@@ -57,6 +58,25 @@ private slots:
     void slotAuthenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator);
 
 private:
+    using ReplySlot = void (UpdateChecker::*)();
+
+    // Issues a GET of `url` with the "User-Agent" header; the reply becomes
+    // currentReply and its signals go to the given slots and to
+    // onDataReadProgress.
+    void get(const QUrl &url, ReplySlot onFinished, ReplySlot onReadyRead);
+
+    // The request routine of the change logs and the firmware image:
+    // cuts `address` (one of the address members) down to its path and
+    // downloads it over plain http, or reports a connection problem when
+    // the address is unusable.
+    void download(QString &address, ReplySlot onFinished, ReplySlot onReadyRead);
+
+    // The shared end of both change-log downloads; false after a failure,
+    // which it has reported under `failureLogLine`.
+    bool changeLogArrived(const char *failureLogLine);
+
+    void reportConnectionProblem();
+
     QTimer *timeoutTimer;
     QString mainVersion;
     QString mainBinaryUrl;
@@ -71,6 +91,10 @@ private:
     QByteArray manifestData;
     QByteArray firmwareData;
     QString changeLogText;
+
+    // An oversized announcement is reported once per download, not at
+    // every progress report.
+    bool oversizeReported = false;
 };
 
 #endif // UPDATECHECKER_H

@@ -64,6 +64,7 @@ struct HttpServer::Connection
     qint64 bodySent = 0;
     qint64 bodyLimit = 0;    // body bytes to send before the answer ends
     QDeadlineTimer nextChunk;  // a paced answer writes its next chunk then
+    bool pumpScheduled = false;
     End end = End::KeepAlive;
 };
 
@@ -312,6 +313,22 @@ void HttpServer::startAnswer(Connection &connection, const Response &response)
     pump(connection.socket);
 }
 
+// Wakes a paced answer when its next chunk is due.
+void HttpServer::schedulePump(Connection &connection)
+{
+    if (connection.pumpScheduled)
+        return;
+    connection.pumpScheduled = true;
+    QTcpSocket *socket = connection.socket;
+    const qint64 wait = qMax<qint64>(1, connection.nextChunk.remainingTime());
+    QTimer::singleShot(int(wait), this, [this, socket] {
+        if (Connection *due = connections.value(socket)) {
+            due->pumpScheduled = false;
+            pump(socket);
+        }
+    });
+}
+
 // Writes the next chunks of the body while the socket's buffer is low and
 // ends the answer once the body (or its allowed part) is written.
 void HttpServer::pump(QTcpSocket *socket)
@@ -324,16 +341,15 @@ void HttpServer::pump(QTcpSocket *socket)
 
     const bool paced = response.chunkIntervalMs > 0;
     while (connection->bodySent < connection->bodyLimit && socket->bytesToWrite() < chunk) {
-        if (paced && !connection->nextChunk.hasExpired())
+        if (paced && !connection->nextChunk.hasExpired()) {
+            schedulePump(*connection);
             return;
+        }
         const qint64 size = qMin<qint64>(chunk, connection->bodyLimit - connection->bodySent);
         socket->write(response.body.constData() + connection->bodySent, size);
         connection->bodySent += size;
-        if (paced && connection->bodySent < connection->bodyLimit) {
+        if (paced)
             connection->nextChunk.setRemainingTime(response.chunkIntervalMs);
-            QTimer::singleShot(response.chunkIntervalMs, this, [this, socket] { pump(socket); });
-            return;
-        }
     }
     if (connection->bodySent < connection->bodyLimit)
         return;

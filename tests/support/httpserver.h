@@ -121,6 +121,7 @@ private:
     void readFrom(QTcpSocket *socket);
     void startAnswer(Connection &connection, const Response &response);
     void pump(QTcpSocket *socket);
+    void schedulePump(Connection &connection);
     void drop(QTcpSocket *socket);
     Response answerFor(const QByteArray &path);
 

@@ -480,7 +480,11 @@ void UpdateCheckerTest::oversizedDownloadIsReportedOnce()
 {
     const QByteArray image(15000001, 'F');
     serveStandardFiles();
-    server.route("/fw/ebony.sb", HttpServer::Response::ok(image, "application/octet-stream"));
+    // Paced, so that the checker sees several progress reports.
+    HttpServer::Response response = HttpServer::Response::ok(image, "application/octet-stream");
+    response.chunkSize = 1000000;
+    response.chunkIntervalMs = 50;
+    server.route("/fw/ebony.sb", response);
 
     LogCapture capture;
     UpdateChecker checker;

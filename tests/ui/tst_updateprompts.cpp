@@ -74,6 +74,7 @@ private slots:
     void firmwareOffer();
     void updaterOffer_data();
     void updaterOffer();
+    void offerThatCannotBeAnswered();
     void latestVersionKeepsRunning();
     void problemEndsTheProgram();
     void updaterDownloadEndsTheProgram();
@@ -199,6 +200,10 @@ void UpdatePromptsTest::updaterOffer()
     QSignalSpy wanted(&session.window, &MainWindow::needDownloadNewMainFirmware);
     QSignalSpy firmware(&session.window, &MainWindow::needDownloadNewFirmware);
     session.boxes.answerNext(answer);
+#ifndef Q_OS_UNIX
+    if (accepted)
+        QSKIP("Yes would start the file explorer");
+#endif
     // The download address is opened by the checker; this window has no
     // manifest, so keep the desktop's opener out of reach.
     const QByteArray savedPath = qgetenv("PATH");
@@ -223,6 +228,28 @@ void UpdatePromptsTest::updaterOffer()
     QCOMPARE(firmware.count(), 0);
     QVERIFY(!session.transferLabel()->isEnabled());
     QVERIFY(!session.transferBar()->isEnabled());
+}
+
+// Once the program has asked to quit, a box's own event loop ends at once:
+// the offer then gets neither Yes nor No.
+void UpdatePromptsTest::offerThatCannotBeAnswered()
+{
+    Session session;
+    QSignalSpy wanted(&session.window, &MainWindow::needDownloadNewFirmware);
+    QSignalSpy unwanted(&session.window, &MainWindow::notNeedDownloadNewFirmware);
+
+    QCoreApplication::quit();
+    session.window.onFindNewVersion(QStringLiteral("25"), QString());
+    // The next run of the application's loop clears the request to quit.
+    session.run([] {});
+
+    QCOMPARE(wanted.count(), 0);
+    QCOMPARE(unwanted.count(), 1);
+    // The system's error text follows on the next line of the log.
+    const QStringList warnings = session.log.lines().filter(QStringLiteral("Bug with"));
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY(warnings.first().startsWith(QLatin1String("Bug with avaible download window\n (")));
+    QVERIFY(!session.transferLabel()->isEnabled());
 }
 
 void UpdatePromptsTest::latestVersionKeepsRunning()

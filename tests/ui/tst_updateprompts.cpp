@@ -70,10 +70,8 @@ private slots:
     void problemTexts_data();
     void problemTexts();
 
-    void firmwareOffer_data();
-    void firmwareOffer();
-    void updaterOffer_data();
-    void updaterOffer();
+    void offerBoxes_data();
+    void offerBoxes();
     void offerThatCannotBeAnswered();
     void latestVersionKeepsRunning();
     void problemEndsTheProgram();
@@ -141,28 +139,38 @@ void UpdatePromptsTest::problemTexts()
     QCOMPARE(VersionText::problem(msg, msg2), shown);
 }
 
-void UpdatePromptsTest::firmwareOffer_data()
+void UpdatePromptsTest::offerBoxes_data()
 {
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<QString>("text");
     QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("Yes") << QMessageBox::Yes << true;
-    QTest::newRow("No") << QMessageBox::No << false;
-    QTest::newRow("Escape counts as No") << MessageBoxDriver::Escape << false;
+
+    const QString firmware = QStringLiteral("Your unit current version: 0.0\nLatest version: 2.5");
+    const QString updater = QStringLiteral("Your Tavoro updater version: 0.14\nLatest version: 0.25");
+    QTest::newRow("firmware, No") << QByteArray("onFindNewVersion") << firmware << QMessageBox::No;
+    QTest::newRow("firmware, Escape") << QByteArray("onFindNewVersion") << firmware << MessageBoxDriver::Escape;
+    QTest::newRow("updater, No") << QByteArray("onFindMainNewVersion") << updater << QMessageBox::No;
+    QTest::newRow("updater, Escape") << QByteArray("onFindMainNewVersion") << updater << MessageBoxDriver::Escape;
 }
 
-void UpdatePromptsTest::firmwareOffer()
+// Both offers share one box. No, and Escape with it, changes nothing; what
+// Yes does is shown by whole update checks.
+void UpdatePromptsTest::offerBoxes()
 {
+    QFETCH(QByteArray, slot);
+    QFETCH(QString, text);
     QFETCH(QMessageBox::StandardButton, answer);
-    QFETCH(bool, accepted);
 
     Session session;
-    QSignalSpy wanted(&session.window, &MainWindow::needDownloadNewFirmware);
-    QSignalSpy unwanted(&session.window, &MainWindow::notNeedDownloadNewFirmware);
+    QSignalSpy firmware(&session.window, &MainWindow::needDownloadNewFirmware);
+    QSignalSpy updater(&session.window, &MainWindow::needDownloadNewMainFirmware);
+    QSignalSpy neither(&session.window, &MainWindow::notNeedDownloadNewFirmware);
     session.boxes.answerNext(answer);
-    const bool quit = session.invoke("onFindNewVersion", QStringLiteral("25"), QStringLiteral("Faster transfers"));
+    QVERIFY(!session.invoke(slot.constData(), QStringLiteral("25"), QStringLiteral("Faster transfers")));
 
+    QCOMPARE(session.boxes.count(), 1);
     const MessageBoxDriver::Box box = session.boxes.boxes().first();
-    QCOMPARE(box.text, QStringLiteral("Your unit current version: 0.0\nLatest version: 2.5"));
+    QCOMPARE(box.text, text);
     QCOMPARE(box.informativeText, offerQuestion);
     QCOMPARE(box.detailedText, QStringLiteral("Faster transfers"));
     QCOMPARE(box.title, QString());
@@ -171,62 +179,9 @@ void UpdatePromptsTest::firmwareOffer()
     QCOMPARE(box.defaultButton, QMessageBox::Yes);
     QVERIFY(!box.hasParent);
 
-    QCOMPARE(wanted.count(), accepted ? 1 : 0);
-    QCOMPARE(unwanted.count(), 0);
-    QCOMPARE(session.transferLabel()->isEnabled(), accepted);
-    QCOMPARE(session.transferLabel()->text(),
-             accepted ? QStringLiteral("Transfer: download new version") : QStringLiteral("Transfer:"));
-    QCOMPARE(session.transferBar()->isEnabled(), accepted);
-
-    // Yes reaches the window's own checker at once. It has read no
-    // manifest, so it has no firmware address and reports a problem.
-    QCOMPARE(session.boxes.count(), accepted ? 2 : 1);
-    QCOMPARE(quit, accepted);
-    if (accepted)
-        QCOMPARE(session.boxes.boxes().last().text, QStringLiteral("Problem with internet connection\n"));
-}
-
-void UpdatePromptsTest::updaterOffer_data()
-{
-    firmwareOffer_data();
-}
-
-void UpdatePromptsTest::updaterOffer()
-{
-    QFETCH(QMessageBox::StandardButton, answer);
-    QFETCH(bool, accepted);
-
-    Session session;
-    QSignalSpy wanted(&session.window, &MainWindow::needDownloadNewMainFirmware);
-    QSignalSpy firmware(&session.window, &MainWindow::needDownloadNewFirmware);
-    session.boxes.answerNext(answer);
-#ifndef Q_OS_UNIX
-    if (accepted)
-        QSKIP("Yes would start the file explorer");
-#endif
-    // The download address is opened by the checker; this window has no
-    // manifest, so keep the desktop's opener out of reach.
-    const QByteArray savedPath = qgetenv("PATH");
-    qputenv("PATH", "/nonexistent");
-    const bool quit = session.invoke("onFindMainNewVersion", QStringLiteral("15"), QStringLiteral("New models"));
-    qputenv("PATH", savedPath);
-
-    // Yes reaches the window's own checker, which opens the address and
-    // has the window tell the user what to do next.
-    QCOMPARE(session.boxes.count(), accepted ? 2 : 1);
-    QCOMPARE(quit, accepted);
-    if (accepted)
-        QVERIFY(session.boxes.boxes().last().text.startsWith(QLatin1String("Wait for download new Tavoro Updater.")));
-    const MessageBoxDriver::Box box = session.boxes.boxes().first();
-    QCOMPARE(box.text, QStringLiteral("Your Tavoro updater version: 0.14\nLatest version: 0.15"));
-    QCOMPARE(box.informativeText, offerQuestion);
-    QCOMPARE(box.detailedText, QStringLiteral("New models"));
-    QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
-    QCOMPARE(box.defaultButton, QMessageBox::Yes);
-
-    QCOMPARE(wanted.count(), accepted ? 1 : 0);
-    QCOMPARE(firmware.count(), 0);
+    QCOMPARE(firmware.count() + updater.count() + neither.count(), 0);
     QVERIFY(!session.transferLabel()->isEnabled());
+    QCOMPARE(session.transferLabel()->text(), QStringLiteral("Transfer:"));
     QVERIFY(!session.transferBar()->isEnabled());
 }
 

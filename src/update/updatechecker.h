@@ -16,6 +16,10 @@ class QUrl;
 // Talks to the download server: fetches the version manifest, decides what
 // is outdated, downloads change logs and the firmware image, and opens the
 // updater's own download address.
+//
+// Lives on the GUI thread. A check is a chain of requests, each started by
+// the end of the one before or by the user's answer; every failure ends in
+// youHaveProblem, after which the window ends the program.
 class UpdateChecker : public QObject
 {
     Q_OBJECT
@@ -23,8 +27,13 @@ class UpdateChecker : public QObject
 public:
     explicit UpdateChecker(QObject *parent = nullptr);
 
+    // The connected unit: its firmware version as decimal text of the
+    // version byte, and its unit type (selects the manifest's model key).
     void setCurrentVersion(const QString &version);
     void setUnitType(int type);
+
+    // Starts a check with the values set last. A hand-placed override file
+    // in the program directory takes the place of the online check.
     void checkVersion();
 
 signals:
@@ -39,8 +48,8 @@ signals:
     void startDownloadMainUpdate();
 
 public slots:
-    void onNeedDownloadNewFirmware();
-    void onNeedDownloadNewMainFirmware();
+    void onNeedDownloadNewFirmware();      // downloads and stores the offered firmware
+    void onNeedDownloadNewMainFirmware();  // opens the updater's download address
     void downloadChangeLog();
     void downloadMainChangeLog();
 

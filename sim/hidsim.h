@@ -66,8 +66,16 @@ public:
     // device sends next, ahead of anything it would send on its own.
     virtual void queueInputReport(const QByteArray &payload) = 0;
 
+    // Like queueInputReport, but the report is sent once `writes` more writes
+    // have reached the device (0: at once), so that it slips in just ahead
+    // of the controller's own answer to that write.
+    virtual void queueInputReportAfterWrites(int writes, const QByteArray &payload) = 0;
+
+    // Replaces the log served in answer to the next log request.
+    virtual void setLog(const QByteArray &log) = 0;
+
     // Faults.
-    virtual void setSilent(bool silent) = 0;                // sends nothing at all
+    virtual void setSilent(bool silent) = 0;                // sends nothing of its own (queued input reports still come)
     virtual void setStartReply(unsigned char status) = 0;   // answer transferStart with this status nibble
     virtual void setVerdict(unsigned char status) = 0;      // answer transferEnd with this status nibble
     virtual void failWrite(int nth) = 0;                    // the nth write from now on fails (1 = next)
@@ -77,8 +85,8 @@ public:
     virtual void setOpenFails(bool fail) = 0;               // hid_open_path returns NULL
     virtual void setWritePacing(WritePacing pacing) = 0;
 
-    virtual bool isOpen() const = 0;
-    virtual int openCount() const = 0;
+    virtual bool isOpen() const = 0;     // a handle on it is open
+    virtual int openCount() const = 0;   // successful opens since attached
 };
 
 using Controller = std::shared_ptr<VirtualController>;
@@ -87,7 +95,8 @@ using Controller = std::shared_ptr<VirtualController>;
 Controller attach(const DeviceDescription &description, const ControllerSettings &settings);
 
 // Attaches a standard controller of the model `unitType`, with the vendor
-// and product ID and the product string of a real one.
+// and product ID and the product string of a real one; nullptr for a unit
+// type outside the model table.
 Controller attachModel(int unitType, unsigned char version = 14);
 
 void detach(const Controller &controller);

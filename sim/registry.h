@@ -1,0 +1,79 @@
+#ifndef REGISTRY_H
+#define REGISTRY_H
+
+#include "devicehandle.h"
+#include "hidsim.h"
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace HidSim {
+
+class ReportRecorder;
+class StandardController;
+
+// The attached virtual devices and the open handles, behind the hidapi
+// functions and the control interface. Thread-safe. Lock order: the
+// registry's lock before a controller's, never the other way round.
+class Registry
+{
+public:
+    static Registry &instance();
+
+    // Attaches the devices of the file named by TAVORO_HIDSIM_CONFIG, if
+    // any; only the first call does anything.
+    void configureOnce();
+
+    // An empty path in `description` is replaced by a unique one.
+    std::shared_ptr<StandardController> attach(DeviceDescription description,
+                                               const ControllerSettings &settings);
+    void detach(const Controller &controller);
+    void reset();
+
+    // Appends every report any device receives from now on to `path`.
+    void recordWrites(const QString &path);
+
+    // hid_enumerate: a list the caller frees with freeEnumeration, or
+    // nullptr when no device matches (0 matches any ID).
+    hid_device_info *enumerate(unsigned short vendorId, unsigned short productId);
+    static void freeEnumeration(hid_device_info *entries);
+
+    // hid_open_path and hid_open: a new handle, or nullptr with the reason
+    // in lastError(). hid_open matches no serial number: the devices have none.
+    hid_device *open(const char *path);
+    hid_device *open(unsigned short vendorId, unsigned short productId, const wchar_t *serialNumber);
+
+    // hid_close: waits for calls still in progress on the handle, frees it.
+    void close(hid_device *handle);
+
+    // hid_error(NULL): the error of the last open or enumeration; valid
+    // until the next such call.
+    const wchar_t *lastError();
+
+    int enumerationCount() const;
+    int openHandleCount() const;
+
+private:
+    Registry() = default;
+    hid_device *openController(const std::shared_ptr<StandardController> &controller,
+                               const std::wstring &name);
+
+    mutable std::mutex mutex;
+    std::once_flag configured;
+    std::vector<std::shared_ptr<StandardController>> devices;  // in attach order
+    std::set<hid_device *> handles;
+    std::shared_ptr<ReportRecorder> recorder;
+    std::wstring error;          // empty: the last call succeeded
+    std::wstring reportedError;  // what lastError() last returned a pointer into
+    int enumerations = 0;
+    int pathsMadeUp = 0;
+};
+
+} // namespace HidSim
+
+#endif // REGISTRY_H

@@ -1,0 +1,38 @@
+#ifndef SIMCONFIG_H
+#define SIMCONFIG_H
+
+#include "hidsim.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace HidSim {
+
+// One device of a configuration file, with the faults it may name.
+struct ConfiguredDevice
+{
+    DeviceDescription description;
+    ControllerSettings settings;
+    std::optional<quint8> verdict;
+    std::optional<quint8> startReply;
+    bool silent = false;
+};
+
+struct SimConfig
+{
+    std::vector<ConfiguredDevice> devices;
+    QString recordFile;  // empty: no recording
+};
+
+// Parses a configuration file's JSON text (format in sim/README.md). File
+// names in it are taken relative to `baseDirectory`. On invalid input
+// returns nullopt and says why in *error.
+std::optional<SimConfig> parseConfig(const QByteArray &json, const QString &baseDirectory,
+                                     QString *error);
+
+} // namespace HidSim
+
+#endif // SIMCONFIG_H

@@ -6,6 +6,7 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "device/hidstrings.h"
 #include "device/reports.h"
 #include "transfermessages.h"
 #include "transferpackets.h"
@@ -17,12 +18,6 @@
 namespace {
 
 constexpr quint8 pairModeOn = 2;
-
-QString hidErrorText(hid_device *handle)
-{
-    const wchar_t *text = hid_error(handle);
-    return text ? QString::fromWCharArray(text) : QString();
-}
 
 // Reads one status report with the ready poll's short time-out. Returns
 // false when nothing arrived.
@@ -137,7 +132,7 @@ void MainWindow::startStep()
         const int written = hid_write(device, bytes, size_t(report.size()));
         if (written == -1) {
             reportWriteFailure();
-            qDebug().noquote() << "report is not send ret" << written << hidErrorText(device);
+            qDebug().noquote() << "report is not send ret" << written << hidText(hid_error(device));
             return;
         }
         qDebug().nospace() << "start report is send bytes " << written << " header " << int(bytes[1]);

@@ -6,6 +6,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/programlog.h"
+#include "device/hidstrings.h"
 #include "device/models.h"
 #include "device/reports.h"
 #include "libraryprogress.h"
@@ -82,9 +83,7 @@ void MainWindow::sendTransferEndUTP()
                                   size_t(report.size()));
     if (written == -1) {
         QMessageBox::critical(this, tr("Error HID device"), tr("Connection lost."), QMessageBox::Ok);
-        const wchar_t *error = hid_error(device);
-        qDebug().noquote() << "report is not send ret" << written
-                           << (error ? QString::fromWCharArray(error) : QString());
+        qDebug().noquote() << "report is not send ret" << written << hidText(hid_error(device));
         QCoreApplication::quit();
     }
 

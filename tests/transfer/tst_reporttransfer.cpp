@@ -76,6 +76,15 @@ bool tickUntil(MainWindow &window, int unitType, const std::function<bool()> &do
     return done();
 }
 
+// Ticks until `done` holds, inside the application's event loop, and tells
+// whether the program then asked to quit (it does after the success box).
+bool tickUntilQuit(MainWindow &window, int unitType, const std::function<bool()> &done, int maxTicks)
+{
+    bool reached = false;
+    const bool quit = TestLoop::runUntilQuit([&] { reached = tickUntil(window, unitType, done, maxTicks); }, 60000);
+    return reached && quit;
+}
+
 } // namespace
 
 void TestReportTransfer::init()
@@ -157,7 +166,7 @@ void TestReportTransfer::largeImage()
     startWithoutTimer(*window);
 
     const int reports = expectedReports(unitType, image).size();
-    QVERIFY(tickUntil(*window, unitType, [&] { return boxes.count() == 2; }, reports + 100));
+    QVERIFY(tickUntilQuit(*window, unitType, [&] { return boxes.count() == 2; }, reports + 100));
 
     QCOMPARE(boxes.boxes().last().text, successText);
     QCOMPARE(controller->receivedImage(), image);
@@ -196,7 +205,7 @@ void TestReportTransfer::tickByTick()
     QCOMPARE(bar->value(), 92);
     compareStreams(controller->writtenReports(), expected);
 
-    QVERIFY(tickUntil(*window, leadingUnit, [&] { return boxes.count() == 2; }, 50));
+    QVERIFY(tickUntilQuit(*window, leadingUnit, [&] { return boxes.count() == 2; }, 50));
     QCOMPARE(bar->value(), 100);
 }
 
@@ -434,7 +443,7 @@ void TestReportTransfer::updateBarStopsAt99()
     QCOMPARE(boxes.count(), 1);
 
     controller->queueInputReport(statusReport(trailingUnit, 0xF));
-    tick(*window, trailingUnit);
+    QVERIFY(tickUntilQuit(*window, trailingUnit, [&] { return boxes.count() == 2; }, 1));
     QCOMPARE(updateBar->value(), 100);
     QVERIFY(!updateBar->isEnabled());
     QCOMPARE(boxes.boxes().last().text, successText);

@@ -1,5 +1,3 @@
-#include "transferfixture.h"
-
 #include "platform/vuzovididi.h"
 #include "transfer/libraryprogress.h"
 #include "transfer/transferpackets.h"
@@ -10,16 +8,15 @@
 #include <QThread>
 #include <QTimer>
 
-// How an image is cut into reports, the transfer bar's values, and the
-// closed library's stand-in with its progress callback: no window, no device.
+// The engine's pure parts (reports past the end of a replaced image, the
+// transfer bar's values) and the closed library's stand-in with its
+// progress callback: no window, no device. How whole images are cut into
+// reports is checked against the simulated controllers.
 class TestTransferPackets : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void slicing_data();
-    void slicing();
-    void packetNumbersInBothLayouts();
     void imageShorterThanAnnounced();
     void progress_data();
     void progress();
@@ -29,60 +26,6 @@ private slots:
     void libraryFailures();
     void progressCallbackOnlyDuringCall();
 };
-
-using TransferFixture::expectedReports;
-
-namespace {
-
-Report::Layout layoutOf(int unitType)
-{
-    return unitType >= 12 ? Report::trailingHeader : Report::leadingHeader;
-}
-
-} // namespace
-
-void TestTransferPackets::slicing_data()
-{
-    QTest::addColumn<int>("unitType");
-    QTest::addColumn<int>("size");
-    for (int unitType : { 1, 12 }) {
-        for (int size : { 0, 1, 59, 60, 61, 119, 120, 121, 130, 6000 })
-            QTest::addRow("unit %d, %d bytes", unitType, size) << unitType << size;
-    }
-}
-
-// Every full slice goes as a dataPacket, the last report is always the
-// transferEnd with the remaining 0..59 bytes.
-void TestTransferPackets::slicing()
-{
-    QFETCH(int, unitType);
-    QFETCH(int, size);
-    const QByteArray image = TransferFixture::randomImage(size, quint32(size + 1));
-    const QList<QByteArray> expected = expectedReports(unitType, image);
-
-    for (int n = 1; n < expected.size(); ++n) {
-        const TransferPackets::Packet packet = TransferPackets::packet(layoutOf(unitType), image, size, n);
-        QCOMPARE(packet.report.toHex(), expected[n].toHex());
-        QCOMPARE(packet.isEnd, n == expected.size() - 1);
-    }
-}
-
-void TestTransferPackets::packetNumbersInBothLayouts()
-{
-    const QByteArray image(300 * 60 + 7, 'x');
-
-    const QByteArray leading = TransferPackets::packet(Report::leadingHeader, image, image.size(), 300).report;
-    QCOMPARE(leading.mid(1, 4).toHex(), QByteArray("0000012c"));
-    QCOMPARE(leading.mid(5, 60), QByteArray(60, 'x'));
-
-    const QByteArray trailing = TransferPackets::packet(Report::trailingHeader, image, image.size(), 300).report;
-    QCOMPARE(trailing.mid(61, 4).toHex(), QByteArray("0000012c"));
-    QCOMPARE(trailing.mid(1, 60), QByteArray(60, 'x'));
-
-    const TransferPackets::Packet end = TransferPackets::packet(Report::leadingHeader, image, image.size(), 301);
-    QVERIFY(end.isEnd);
-    QCOMPARE(end.report.mid(1, 4).toHex(), QByteArray("d007012d"));
-}
 
 // A transfer restarted after the image was replaced by a shorter one keeps
 // the announced size; the missing bytes go as zeros instead of memory past

@@ -811,6 +811,9 @@ void TestHidSim::silentDevice()
     writeReport(device, Report::buildLogRequest(Report::trailingHeader, 1));
     QVERIFY(readReport(device).isEmpty());
     QCOMPARE(controller->writtenReports().size(), 3);
+    QCOMPARE(hid_set_nonblocking(device, 1), 0);
+    unsigned char payload[Report::payloadSize];
+    QCOMPARE(hid_read(device, payload, sizeof payload), 0);
     hid_close(device);
 }
 

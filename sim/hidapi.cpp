@@ -21,9 +21,11 @@ Registry &registry()
     return instance;
 }
 
-int copyString(const std::optional<std::wstring> &text, wchar_t *string, size_t maxlen)
+// Copies a string of the device's description; -1 when the device has it
+// not or is gone, or the buffer holds nothing.
+int copyString(hid_device *dev, const std::optional<std::wstring> &text, wchar_t *string, size_t maxlen)
 {
-    if (!text || !string || maxlen == 0)
+    if (!dev || !dev->controller->isPresent() || !text || !string || maxlen == 0)
         return -1;
     std::wcsncpy(string, text->c_str(), maxlen);
     string[maxlen - 1] = L'\0';
@@ -97,21 +99,21 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
 
 int HID_API_EXPORT_CALL hid_get_manufacturer_string(hid_device *dev, wchar_t *string, size_t maxlen)
 {
-    return dev ? copyString(dev->controller->description().manufacturer, string, maxlen) : -1;
+    return dev ? copyString(dev, dev->controller->description().manufacturer, string, maxlen) : -1;
 }
 
 int HID_API_EXPORT_CALL hid_get_product_string(hid_device *dev, wchar_t *string, size_t maxlen)
 {
-    return dev ? copyString(dev->controller->description().product, string, maxlen) : -1;
+    return dev ? copyString(dev, dev->controller->description().product, string, maxlen) : -1;
 }
 
 int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device *dev, wchar_t *string, size_t maxlen)
 {
     // The virtual devices have no serial number.
-    return dev ? copyString(std::nullopt, string, maxlen) : -1;
+    return copyString(dev, std::nullopt, string, maxlen);
 }
 
 HID_API_EXPORT const wchar_t *HID_API_CALL hid_error(hid_device *dev)
 {
-    return dev ? dev->controller->error(*dev) : Registry::instance().lastError();
+    return dev ? dev->controller->error(*dev) : registry().lastError();
 }

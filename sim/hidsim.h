@@ -101,7 +101,8 @@ Controller attachModel(int unitType, unsigned char version = 14);
 
 void detach(const Controller &controller);
 
-// Detaches every device and clears the counters; call before each test.
+// Detaches every device, clears the counters and stops recording writes;
+// call before each test.
 void reset();
 
 // Calls of hid_enumerate since the last reset.

@@ -124,6 +124,7 @@ void Registry::reset()
         controller->unplug();
     devices.clear();
     handles.clear();
+    recorder.reset();
     error.clear();
     enumerations = 0;
 }

@@ -17,7 +17,7 @@ struct ModelInfo
     int unitType;
     unsigned short productId;
     const char *name;          // model name as the table and the log show it
-    const char *announcement;  // the "... connected" message
+    const char *announcement;  // the "... connected" message, translated in the window's context
     ReportLayout layout;
     UnitHalf half;
     int versionByte;           // payload offset of the version in the first report

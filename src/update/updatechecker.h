@@ -11,10 +11,15 @@
 class QAuthenticator;
 class QNetworkReply;
 class QTimer;
+class QUrl;
 
 // Talks to the download server: fetches the version manifest, decides what
 // is outdated, downloads change logs and the firmware image, and opens the
 // updater's own download address.
+//
+// Lives on the GUI thread. A check is a chain of requests, each started by
+// the end of the one before or by the user's answer; every failure ends in
+// youHaveProblem, after which the window ends the program.
 class UpdateChecker : public QObject
 {
     Q_OBJECT
@@ -22,8 +27,13 @@ class UpdateChecker : public QObject
 public:
     explicit UpdateChecker(QObject *parent = nullptr);
 
+    // The connected unit: its firmware version as decimal text of the
+    // version byte, and its unit type (selects the manifest's model key).
     void setCurrentVersion(const QString &version);
     void setUnitType(int type);
+
+    // Starts a check with the values set last. A hand-placed override file
+    // in the program directory takes the place of the online check.
     void checkVersion();
 
 signals:
@@ -38,8 +48,8 @@ signals:
     void startDownloadMainUpdate();
 
 public slots:
-    void onNeedDownloadNewFirmware();
-    void onNeedDownloadNewMainFirmware();
+    void onNeedDownloadNewFirmware();      // downloads and stores the offered firmware
+    void onNeedDownloadNewMainFirmware();  // opens the updater's download address
     void downloadChangeLog();
     void downloadMainChangeLog();
 
@@ -57,6 +67,25 @@ private slots:
     void slotAuthenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator);
 
 private:
+    using ReplySlot = void (UpdateChecker::*)();
+
+    // Issues a GET of `url` with the "User-Agent" header; the reply becomes
+    // currentReply and its signals go to the given slots and to
+    // onDataReadProgress.
+    void get(const QUrl &url, ReplySlot onFinished, ReplySlot onReadyRead);
+
+    // The request routine of the change logs and the firmware image:
+    // cuts `address` (one of the address members) down to its path and
+    // downloads it over plain http, or reports a connection problem when
+    // the address is unusable.
+    void download(QString &address, ReplySlot onFinished, ReplySlot onReadyRead);
+
+    // The shared end of both change-log downloads; false after a failure,
+    // which it has reported under `failureLogLine`.
+    bool changeLogArrived(const char *failureLogLine);
+
+    void reportConnectionProblem();
+
     QTimer *timeoutTimer;
     QString mainVersion;
     QString mainBinaryUrl;
@@ -71,6 +100,10 @@ private:
     QByteArray manifestData;
     QByteArray firmwareData;
     QString changeLogText;
+
+    // An oversized announcement is reported once per download, not at
+    // every progress report.
+    bool oversizeReported = false;
 };
 
 #endif // UPDATECHECKER_H

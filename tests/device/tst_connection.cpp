@@ -6,6 +6,7 @@
 
 #include "hidsim.h"
 #include "logcapture.h"
+#include "httpserver.h"
 #include "messageboxdriver.h"
 
 #include <QPushButton>
@@ -100,19 +101,21 @@ struct Session
     QPushButton *connectButton() { return window.findChild<QPushButton *>("connect_button"); }
     void pressConnect() { connectButton()->click(); }
 
-    // The unit version shown in the firmware offer, or a null string while
-    // the window has no offer to show.
+    // The unit version shown in the firmware offer, or a null string when
+    // no offer was shown.
     QString shownUnitVersion()
     {
         const int before = boxes.count();
         boxes.answerNext(QMessageBox::No);
         window.onFindNewVersion(QStringLiteral("0"), QString());
-        if (boxes.count() == before) {
-            boxes.clear();
-            return QString();
-        }
         static const QRegularExpression current(QStringLiteral("^Your unit current version: (\\S+)\n"));
-        return current.match(boxes.boxes().last().text).captured(1);
+        const QList<MessageBoxDriver::Box> seen = boxes.boxes();
+        for (int index = before; index < seen.size(); ++index) {
+            const QRegularExpressionMatch match = current.match(seen.at(index).text);
+            if (match.hasMatch())
+                return match.captured(1);
+        }
+        return QString();
     }
 };
 
@@ -123,6 +126,7 @@ class ConnectionTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
 
     void connectsEveryModel_data();
@@ -147,7 +151,19 @@ private slots:
 private:
     static void expectAnnounced(Session &session, const QString &text);
     static void expectNotFound(Session &session);
+
+    HttpServer server;
 };
+
+// Connecting starts an update check. Its manifest request goes to a
+// loopback server that never answers, so that no problem report (and the
+// end of the program that follows it) comes between a test and its boxes.
+void ConnectionTest::initTestCase()
+{
+    QVERIFY(server.listen());
+    server.route("/TVDownloadSite/wp-content/uploads/versions.txt", HttpServer::Response::hanging());
+    server.becomeHttpProxy();
+}
 
 void ConnectionTest::init()
 {
@@ -474,10 +490,7 @@ void ConnectionTest::versionFromFirstReport()
     QCOMPARE(session.boxes.count(), 1);
     QVERIFY(!session.connectButton()->isEnabled());
 
-    const QString version = session.shownUnitVersion();
-    if (version.isNull())
-        QSKIP("the window does not offer firmware yet, so the unit's version is not shown");
-    QCOMPARE(version, shown);
+    QCOMPARE(session.shownUnitVersion(), shown);
 }
 
 QTEST_MAIN(ConnectionTest)

@@ -1,0 +1,300 @@
+// Whole firmware transfers through the simulator, timed against the 1 ms
+// timer that paces them.
+//
+// For three controllers (writes that cost nothing, writes that block until
+// the next 1 ms USB frame, an occasional 5 ms write) it prints the report
+// rate of the data phase, the tick rate of an idle 1 ms timer measured in
+// the same run, their ratio and the CPU time per megabyte. Then, each in a
+// fresh child process, it transfers a 1 MiB and a 15 MB image and prints
+// the peak memory (VmHWM) above that of the idle, connected program.
+//
+// Usage: transfer-bench [--rate-bytes N] [--memory-bytes N,N,...]
+// The full 15 MB transfer alone takes about four minutes: the engine sends
+// one report per tick.
+
+#include "device/models.h"
+#include "hidsim.h"
+#include "ui/mainwindow.h"
+#include "update/firmwarefiles.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTextStream>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int benchUnit = 12;  // EBONY, trailing-header layout
+constexpr int idleMeasureMs = 3000;
+
+QTextStream out(stdout);
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident set size so far, in KiB.
+qint64 peakRssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// Answers every message box with its default button, as a user who reads
+// and confirms each message would.
+class BoxAnswerer : public QObject
+{
+public:
+    BoxAnswerer()
+    {
+        connect(&timer, &QTimer::timeout, this, [] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(widget);
+                if (box && box->isVisible())
+                    box->accept();
+            }
+        });
+        timer.start(5);
+    }
+
+private:
+    QTimer timer;
+};
+
+void writeUpdateFiles(const QByteArray &image)
+{
+    // The update checker, when it finds the override file, points the
+    // window at it; without one the window reads the default file.
+    for (const QString &path : { FirmwareFiles::updateFilePath(), FirmwareFiles::overrideFilePath() }) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+            qFatal("cannot write %s", qPrintable(path));
+    }
+}
+
+void removeUpdateFiles()
+{
+    QFile::remove(FirmwareFiles::updateFilePath());
+    QFile::remove(FirmwareFiles::overrideFilePath());
+}
+
+QByteArray randomImage(qint64 size)
+{
+    QByteArray image(int(size), Qt::Uninitialized);
+    QRandomGenerator generator(20240601);
+    generator.fillRange(reinterpret_cast<quint32 *>(image.data()), image.size() / 4);
+    return image;
+}
+
+std::unique_ptr<MainWindow> connectedWindow()
+{
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    window->findChild<QPushButton *>(QStringLiteral("connect_button"))->click();
+    return window;
+}
+
+void pressUpdateDevice(MainWindow &window)
+{
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("updateDeviceButton"));
+    button->setEnabled(true);
+    button->click();
+}
+
+double idleTimerRate()
+{
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    QElapsedTimer clock;
+    timer.start(1);
+    clock.start();
+    QTimer::singleShot(idleMeasureMs, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    return ticks * 1000.0 / double(clock.nsecsElapsed() / 1e6);
+}
+
+struct RateResult
+{
+    double reportsPerSecond = 0;
+    double cpuSecondsPerMB = 0;
+    bool imageReceived = false;
+};
+
+// One whole transfer; the data phase runs from the first data report (the
+// second report written) to the end report.
+RateResult measureTransfer(HidSim::WritePacing pacing, const QByteArray &image)
+{
+    HidSim::reset();
+    BoxAnswerer boxes;
+    HidSim::Controller controller = HidSim::attachModel(benchUnit);
+    controller->setWritePacing(pacing);
+    writeUpdateFiles(image);
+    auto window = connectedWindow();
+
+    const int totalReports = 1 + image.size() / 60 + 1;
+    QElapsedTimer clock;
+    qint64 firstDataNs = -1;
+    qint64 endNs = -1;
+    double firstDataCpu = 0;
+    double endCpu = 0;
+
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const int written = controller->writtenReports().size();
+        if (firstDataNs < 0 && written >= 2) {
+            firstDataNs = clock.nsecsElapsed();
+            firstDataCpu = cpuSeconds();
+        }
+        if (endNs < 0 && written >= totalReports) {
+            endNs = clock.nsecsElapsed();
+            endCpu = cpuSeconds();
+        }
+    });
+    watch.start(2);
+    clock.start();
+    QTimer::singleShot(0, window.get(), [&window] { pressUpdateDevice(*window); });
+    QCoreApplication::exec();  // the window quits after the controller's verdict
+
+    RateResult result;
+    const double seconds = double(endNs - firstDataNs) / 1e9;
+    result.reportsPerSecond = (totalReports - 2) / seconds;
+    result.cpuSecondsPerMB = (endCpu - firstDataCpu) / ((totalReports - 2) * 60 / 1e6);
+    result.imageReceived = controller->receivedImage() == image;
+    window.reset();
+    removeUpdateFiles();
+    return result;
+}
+
+// Child process: connect, note the idle peak, transfer the update file
+// already in place, note the peak again. Prints "idleKiB peakKiB".
+int memoryChild()
+{
+    HidSim::reset();
+    BoxAnswerer boxes;
+    HidSim::Controller controller = HidSim::attachModel(benchUnit);
+    auto window = connectedWindow();
+    const qint64 idle = peakRssKiB();
+
+    // The simulator keeps a copy of every report; drop them as they come so
+    // that only the program and the received image are measured.
+    QTimer drain;
+    QObject::connect(&drain, &QTimer::timeout, [&controller] { controller->clearWrittenReports(); });
+    drain.start(100);
+    QTimer::singleShot(0, window.get(), [&window] { pressUpdateDevice(*window); });
+    QCoreApplication::exec();
+
+    const qint64 peak = peakRssKiB();
+    std::printf("%lld %lld %d\n", static_cast<long long>(idle), static_cast<long long>(peak),
+                int(controller->receivedImage().size()));
+    return 0;
+}
+
+void measureMemory(const QString &program, qint64 size)
+{
+    writeUpdateFiles(randomImage(size));
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(program, { QStringLiteral("--memory-child") });
+    child.waitForFinished(-1);
+    removeUpdateFiles();
+
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split('\n').last().split(' ');
+    if (child.exitCode() != 0 || fields.size() != 3) {
+        out << "  " << size << " bytes: child failed\n";
+        return;
+    }
+    const qint64 idle = fields[0].toLongLong();
+    const qint64 peak = fields[1].toLongLong();
+    const qint64 received = fields[2].toLongLong();
+    const double growth = double(peak - idle) * 1024;
+    out << QStringLiteral("  %1 bytes: idle %2 KiB, peak %3 KiB, growth %4 KiB = %5 x image%6\n")
+               .arg(size).arg(idle).arg(peak).arg(peak - idle)
+               .arg(growth / double(size), 0, 'f', 2)
+               .arg(received == size ? QString() : QStringLiteral(" (image NOT received whole)"));
+    out.flush();
+}
+
+QList<qint64> parseSizes(const QString &text)
+{
+    QList<qint64> sizes;
+    for (const QString &part : text.split(QLatin1Char(',')))
+        sizes.append(part.toLongLong());
+    return sizes;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QApplication app(argc, argv);
+
+    const QStringList arguments = app.arguments();
+    if (arguments.contains(QStringLiteral("--memory-child")))
+        return memoryChild();
+
+    qint64 rateBytes = 300 * 1024;
+    QList<qint64> memorySizes { 1024 * 1024, 15000000 };
+    for (int i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--rate-bytes"))
+            rateBytes = arguments[i + 1].toLongLong();
+        else if (arguments[i] == QLatin1String("--memory-bytes"))
+            memorySizes = parseSizes(arguments[i + 1]);
+    }
+
+    const QByteArray image = randomImage(rateBytes);
+    const struct {
+        HidSim::WritePacing pacing;
+        const char *name;
+    } controllers[] = {
+        { HidSim::WritePacing::Immediate, "writes cost nothing" },
+        { HidSim::WritePacing::UsbFrame, "one report per 1 ms USB frame" },
+        { HidSim::WritePacing::OccasionalStall, "every 100th write takes 5 ms" },
+    };
+
+    out << "Report rate, " << rateBytes << "-byte image (" << (rateBytes / 60 + 1) << " data reports)\n";
+    out.flush();
+    const double idleBefore = idleTimerRate();
+    out << QStringLiteral("  idle 1 ms timer: %1 ticks/s\n").arg(idleBefore, 0, 'f', 1);
+    out.flush();
+    for (const auto &controller : controllers) {
+        const RateResult result = measureTransfer(controller.pacing, image);
+        const double idle = idleTimerRate();
+        out << QStringLiteral("  %1: %2 reports/s, idle timer %3 ticks/s, ratio %4%, %5 CPU s/MB%6\n")
+                   .arg(QLatin1String(controller.name))
+                   .arg(result.reportsPerSecond, 0, 'f', 1)
+                   .arg(idle, 0, 'f', 1)
+                   .arg(100.0 * result.reportsPerSecond / idle, 0, 'f', 1)
+                   .arg(result.cpuSecondsPerMB, 0, 'f', 3)
+                   .arg(result.imageReceived ? QString() : QStringLiteral(" (image NOT received whole)"));
+        out.flush();
+    }
+
+    out << "Peak memory above the idle connected program (VmHWM; includes the simulator's copy of the received image)\n";
+    out.flush();
+    for (qint64 size : memorySizes)
+        measureMemory(QCoreApplication::applicationFilePath(), size);
+    return 0;
+}

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the build into a staging directory, checks the files a user's
+# system receives, starts the installed launcher once, and builds the
+# Debian package.
+set -euo pipefail
+build="$1"
+stage="$(mktemp -d)"
+trap 'rm -rf "$stage"' EXIT
+
+DESTDIR="$stage/root" cmake --install "$build" --prefix /usr >/dev/null
+
+for file in usr/bin/tavoro-updater \
+            usr/libexec/tavoro-updater/tavoro-updater \
+            usr/share/applications/tavoro-updater.desktop \
+            usr/share/icons/hicolor/256x256/apps/tavoro-updater.png \
+            usr/lib/udev/rules.d/70-tavoro-updater.rules; do
+    [ -e "$stage/root/$file" ] || { echo "missing after install: $file"; exit 1; }
+done
+[ -x "$stage/root/usr/bin/tavoro-updater" ] || { echo "launcher is not executable"; exit 1; }
+desktop-file-validate "$stage/root/usr/share/applications/tavoro-updater.desktop"
+
+# The launcher runs a per-user copy, whose directory takes the program log.
+launcher="$stage/root/usr/bin/tavoro-updater"
+HOME="$stage/home" XDG_DATA_HOME= QT_QPA_PLATFORM=offscreen "$launcher" >/dev/null 2>&1 &
+pid=$!
+copy="$stage/home/.local/share/tavoro-updater"
+for _ in $(seq 1 100); do
+    grep -qs ' : program started$' "$copy"/*.log && break
+    sleep 0.1
+done
+kill $pid 2>/dev/null || true
+wait $pid 2>/dev/null || true
+grep -qs ' : program started$' "$copy"/*.log || { echo "the launched copy wrote no program log"; exit 1; }
+
+(cd "$stage" && cpack -G DEB -B "$stage/deb" --config "$build/CPackConfig.cmake" >/dev/null)
+package="$(ls "$stage"/deb/*.deb)"
+contents="$(dpkg-deb -c "$package")"
+for file in ./usr/bin/tavoro-updater ./usr/share/applications/tavoro-updater.desktop \
+            ./usr/lib/udev/rules.d/70-tavoro-updater.rules; do
+    grep -q " $file\$" <<<"$contents" || { echo "package lacks $file"; exit 1; }
+done
+dpkg-deb -f "$package" Depends | grep -q libhidapi || { echo "package does not depend on hidapi"; exit 1; }
+echo "install, launcher and package checked"

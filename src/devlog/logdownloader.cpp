@@ -109,7 +109,9 @@ void LogDownloader::cleanHistory()
 
 void LogDownloader::checkFile()
 {
-    if (partsReceived == totalParts) {
+    // A second round that does not add up either is kept as it is: asking
+    // again and again would never end with a controller that miscounts.
+    if (partsReceived == totalParts || startedOver) {
         emit needdataCompleted(1);
         finish();
         return;
@@ -119,6 +121,7 @@ void LogDownloader::checkFile()
     // Parts went missing or came in excess, so the bytes so far are not the
     // log the header announced. Drop them and ask for the whole log again:
     // a file holding a broken copy followed by a good one would be useless.
+    startedOver = true;
     cleanHistory();
     if (logFile.isOpen())
         logFile.resize(0);

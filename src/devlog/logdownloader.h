@@ -95,6 +95,7 @@ private:
     int partsReceived = 0;
     std::atomic<bool> stopRequested { false };
     QFile logFile;
+    bool startedOver = false;  // the log was asked for again after a miscount
 };
 
 #endif // LOGDOWNLOADER_H

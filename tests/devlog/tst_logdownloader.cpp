@@ -131,6 +131,7 @@ private slots:
     void unexpectedRepliesAreResent_data();
     void unexpectedRepliesAreResent();
     void lastPartCountBeyondReport();
+    void partCountMismatchStartsOver_data();
     void partCountMismatchStartsOver();
     void halts_data();
     void halts();
@@ -320,25 +321,37 @@ void TestLogDownloader::lastPartCountBeyondReport()
     QCOMPARE(deviceLogContents(), last.mid(2));
 }
 
+void TestLogDownloader::partCountMismatchStartsOver_data()
+{
+    QTest::addColumn<bool>("miscountsAgain");
+
+    QTest::newRow("once") << false;
+    QTest::newRow("every time") << true;
+}
+
 void TestLogDownloader::partCountMismatchStartsOver()
 {
-    // A last part right after the header: one part of many. The broken
-    // first round is dropped and the whole log asked for again.
+    QFETCH(bool, miscountsAgain);
+
+    // A last part right after the header: one part of the six announced.
+    // The broken round is dropped and the whole log asked for again, once.
     const QByteArray log = patternedLog(5 * 63 + 7);
     HidSim::Controller controller = attach(3, log);
     QByteArray bogusLast = reply(Report::logLastPart);
     bogusLast[1] = 10;
-    bogusLast.replace(2, 10, QByteArray(10, 'B'));
     Rig rig(open(controller));
     rig.beforeAcknowledgement = [&](int n) {
-        if (n == 1)
+        if (n == 1 || (n == 2 && miscountsAgain)) {
+            bogusLast.replace(2, 10, QByteArray(10, char('A' + n)));
             controller->queueInputReport(bogusLast);
+        }
     };
     rig.start();
 
     QVERIFY(TestLoop::waitFor([&] { return rig.finished > 0; }));
-    QCOMPARE(deviceLogContents(), log);
+    QCOMPARE(deviceLogContents(), miscountsAgain ? QByteArray(10, 'C') : log);
     QCOMPARE(countCode(controller->writtenReports(), Report::logRequest), 2);
+    QCOMPARE(rig.relayed.last(), 1);
 }
 
 void TestLogDownloader::halts_data()

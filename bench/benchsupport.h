@@ -1,0 +1,70 @@
+#ifndef BENCHSUPPORT_H
+#define BENCHSUPPORT_H
+
+// Shared by the startup, connect and log download benchmarks.
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTextStream>
+
+#include <functional>
+
+namespace Bench {
+
+QTextStream &out();
+
+// "median M ms (min A, max B, N runs)" of values in milliseconds.
+QString summary(QList<double> milliseconds);
+
+// Ticks per second of an idle repeating 1 ms timer on this thread, counted
+// for `ms` milliseconds. Needs no running event loop.
+double repeatingTimerRate(int ms);
+
+// Firings per second of a chain of 1 ms single-shot timers, each started
+// when the previous one fired, on an idle worker thread: the pause that
+// paces the log download. Counted for `ms` milliseconds.
+double singleShotChainRate(int ms);
+
+// Runs `action` from inside the application's event loop until the program
+// asks to quit or `timeoutMs` passes; true when it asked to quit.
+bool runUntilQuit(const std::function<void()> &action, int timeoutMs);
+
+// Names of the files in `dir` now.
+QSet<QString> filesIn(const QString &dir);
+
+// Removes the files in `dir` that are not in `before`: the program and
+// device logs a run leaves in the program directory.
+void removeNewFiles(const QString &dir, const QSet<QString> &before);
+
+// Answers every message box as it is shown, with its default answer, and
+// tells when each appeared. Install one per application.
+class BoxAnswerer : public QObject
+{
+    Q_OBJECT
+
+public:
+    BoxAnswerer();
+    ~BoxAnswerer() override;
+
+    int count() const { return shown.size(); }
+    QStringList texts() const { return boxTexts; }
+    // When the nth box was shown, on the nowNs() clock.
+    qint64 shownAtNs(int n) const { return shown.at(n); }
+    void clear();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QList<qint64> shown;
+    QStringList boxTexts;
+};
+
+// A monotonic clock in nanoseconds.
+qint64 nowNs();
+
+} // namespace Bench
+
+#endif // BENCHSUPPORT_H

@@ -156,7 +156,7 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("cannot listen on 127.0.0.1"));
         for (auto file = scenario->files.cbegin(); file != scenario->files.cend(); ++file) {
             HttpServer::Response response = HttpServer::Response::ok(file->body, file->contentType);
-            if (file->contentType == "application/octet-stream")
+            if (file.key() == scenario->imagePath)
                 response = paced(response, options.downloadTimeMs);
             server.route(file.key(), response);
         }

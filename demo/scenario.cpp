@@ -88,7 +88,9 @@ QByteArray firmwareImage(const QByteArray &key, int version, int size)
 {
     QByteArray image = "TAVORO FIRMWARE " + key + ' ' + versionText(version) + '\n';
     image.reserve(size);
-    quint32 state = qHash(image);
+    quint32 state = 2166136261u;  // FNV-1a of the header seeds the generator
+    for (char byte : image)
+        state = (state ^ quint8(byte)) * 16777619u;
     while (image.size() < size) {
         state = state * 1664525u + 1013904223u;
         image.append(char(state >> 24));
@@ -185,7 +187,8 @@ std::optional<Scenario> makeScenario(const Settings &settings, QString *error)
                           { manifest(key, scenario.offeredVersion, mainVersion), "text/plain" });
     scenario.files.insert(firmwarePath + ".txt",
                           { firmwareChangeLog(key, scenario.offeredVersion), "text/plain; charset=utf-8" });
-    scenario.files.insert(firmwarePath + ".sb", { scenario.image, "application/octet-stream" });
+    scenario.imagePath = firmwarePath + ".sb";
+    scenario.files.insert(scenario.imagePath, { scenario.image, "application/octet-stream" });
     scenario.files.insert(updaterChangeLogPath, { updaterChangeLog(mainVersion), "text/plain; charset=utf-8" });
     return scenario;
 }

@@ -57,6 +57,7 @@ struct Scenario
     QList<int> unitTypes;                 // the attached controller's devices
     int offeredVersion = 0;               // the manifest's firmware version for the model
     QByteArray image;                     // the firmware image the server offers
+    QByteArray imagePath;                 // ... at this path
     QHash<QByteArray, Download> files;    // what the download server answers, by path
     QByteArray simulatorConfig;           // JSON for TAVORO_HIDSIM_CONFIG
     bool serverReachable = true;

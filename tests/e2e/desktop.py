@@ -6,6 +6,7 @@ has no window manager: windows have no frames, and focus is given to a
 window explicitly before keys are pressed.
 """
 
+import os
 import subprocess
 import time
 
@@ -53,10 +54,21 @@ class Desktop:
         self.clipboard_reader = clipboard_reader
         self.last_copied = None
 
+    def wait_for_display(self, timeout=10):
+        """Returns once the X display answers."""
+        def answers():
+            return subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True, timeout=10).returncode == 0
+        wait_until(answers, timeout, f"the X display {os.environ.get('DISPLAY')}", interval=0.2)
+
     def windows(self, pid):
         """The visible top-level windows of process `pid`, oldest first."""
-        ids = xdotool("search", "--onlyvisible", "--pid", pid, check=False).split()
-        return [Window(wid) for wid in ids]
+        windows = []
+        for wid in xdotool("search", "--onlyvisible", "--pid", pid, check=False).split():
+            try:
+                windows.append(Window(wid))
+            except Failure:
+                pass  # closed since the search
+        return windows
 
     def wait_for_window(self, pid, matches, what, timeout=15):
         """The first visible window of `pid` for which matches(window) holds."""
@@ -80,7 +92,8 @@ class Desktop:
             xdotool("key", key)
 
     def read_clipboard(self):
-        result = subprocess.run([self.clipboard_reader], capture_output=True, timeout=10)
+        env = dict(os.environ, QT_QPA_PLATFORM="xcb")
+        result = subprocess.run([self.clipboard_reader], env=env, capture_output=True, timeout=10)
         return result.stdout.decode("utf-8")
 
     def copy_all(self, window, timeout=3):

@@ -69,8 +69,8 @@ class UpdaterRun:
         for name, value in server_options.items():
             self.server_args += ["--" + name.replace("_", "-"), value]
         self.server_args += [model, version]
-        self.server = None
-        self.updater = None
+        self.server = self.updater = None
+        self.server_output = self.updater_output = None
 
     def start(self):
         self.server_output = open(self.work / "server.out", "wb")
@@ -124,6 +124,9 @@ class UpdaterRun:
                 except subprocess.TimeoutExpired:
                     process.kill()
                     process.wait()
+        for output in (self.updater_output, self.server_output):
+            if output:
+                output.close()
 
     # What the run left behind.
 

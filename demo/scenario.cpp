@@ -1,0 +1,196 @@
+#include "scenario.h"
+
+#include "app/version.h"
+#include "device/models.h"
+#include "device/reports.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace Demo {
+
+namespace {
+
+const char *const outcomeTexts[] = {
+    "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5", "no-controller",
+};
+
+const QByteArray downloadSite = QByteArrayLiteral("http://" TAVORO_DOWNLOAD_HOST);
+const QByteArray manifestPath = QByteArrayLiteral("/TVDownloadSite/wp-content/uploads/versions.txt");
+const QByteArray firmwareFolder = QByteArrayLiteral("/TVDownloadSite/wp-content/uploads/firmware/");
+const QByteArray updaterChangeLogPath = QByteArrayLiteral("/TVDownloadSite/updater/changelog.txt");
+const QByteArray updaterSetupPath = QByteArrayLiteral("/TVDownloadSite/updater/TavoroUpdaterSetup.exe");
+
+// Models the manifest lists besides the demo's own all sit at this version.
+constexpr int otherModelsVersion = 24;
+
+QString normalisedName(const QString &name)
+{
+    return name.toUpper().remove(QLatin1Char(' '));
+}
+
+// Tenths as the window shows them: 13 -> "1.3".
+QByteArray versionText(int tenths)
+{
+    return QByteArray::number(tenths / 10) + '.' + QByteArray::number(tenths % 10);
+}
+
+QByteArray firmwareFileName(const QByteArray &key, int version)
+{
+    return key + '_' + QByteArray::number(version);
+}
+
+QList<QByteArray> manifestKeys()
+{
+    QList<QByteArray> keys;
+    for (int unitType = 0; unitType < unitTypeCount; ++unitType) {
+        const QByteArray key = modelForUnitType(unitType)->manifestKey;
+        if (!keys.contains(key))
+            keys.append(key);
+    }
+    return keys;
+}
+
+QByteArray manifest(const QByteArray &ownKey, int ownVersion, int mainVersion)
+{
+    QByteArray text = "MainVer=" + QByteArray::number(mainVersion) + '\n'
+                      + "MainChangeLog=" + downloadSite + updaterChangeLogPath + '\n'
+                      + "WinMainBin=" + downloadSite + updaterSetupPath + '\n';
+    for (const QByteArray &key : manifestKeys()) {
+        const int version = key == ownKey ? ownVersion : otherModelsVersion;
+        const QByteArray file = downloadSite + firmwareFolder + firmwareFileName(key, version);
+        text += key + "Ver=" + QByteArray::number(version) + '\n'
+                + key + "Bin=" + file + ".sb\n"
+                + key + "ChangeLog=" + file + ".txt\n";
+    }
+    return text;
+}
+
+QByteArray firmwareChangeLog(const QByteArray &key, int version)
+{
+    return key + " firmware " + versionText(version) + "\n\n"
+           + "- Steadier USB link on busy hubs\n"
+           + "- Faster start after power on\n"
+           + "- Fixes a stuck key after sleep\n";
+}
+
+QByteArray updaterChangeLog(int version)
+{
+    return "Tavoro updater 0." + QByteArray::number(version) + "\n\n"
+           + "- Remembers the window position\n"
+           + "- Clearer messages when the controller is unplugged\n";
+}
+
+// A recognisable header, then bytes that look like a compressed image. The
+// same settings always give the same image.
+QByteArray firmwareImage(const QByteArray &key, int version, int size)
+{
+    QByteArray image = "TAVORO FIRMWARE " + key + ' ' + versionText(version) + '\n';
+    image.reserve(size);
+    quint32 state = 2166136261u;  // FNV-1a of the header seeds the generator
+    for (char byte : image)
+        state = (state ^ quint8(byte)) * 16777619u;
+    while (image.size() < size) {
+        state = state * 1664525u + 1013904223u;
+        image.append(char(state >> 24));
+    }
+    image.truncate(size);
+    return image;
+}
+
+QByteArray simulatorConfig(const Settings &settings, const QList<int> &unitTypes)
+{
+    QJsonArray devices;
+    if (settings.outcome != Outcome::NoController) {
+        for (int unitType : unitTypes) {
+            QJsonObject device {
+                { QStringLiteral("model"), unitType },
+                { QStringLiteral("version"), settings.version },
+                { QStringLiteral("applyTimeMs"), settings.applyTimeMs },
+            };
+            if (settings.outcome == Outcome::WrongMd5)
+                device.insert(QStringLiteral("verdict"), int(Report::statusWrongMd5));
+            devices.append(device);
+        }
+    }
+    QJsonObject config { { QStringLiteral("devices"), devices } };
+    if (!settings.recordFile.isEmpty())
+        config.insert(QStringLiteral("recordFile"), settings.recordFile);
+    return QJsonDocument(config).toJson();
+}
+
+} // namespace
+
+QStringList outcomeNames()
+{
+    QStringList names;
+    for (const char *text : outcomeTexts)
+        names.append(QLatin1String(text));
+    return names;
+}
+
+std::optional<Outcome> outcomeFromName(const QString &name)
+{
+    const int index = outcomeNames().indexOf(name);
+    if (index < 0)
+        return std::nullopt;
+    return Outcome(index);
+}
+
+QList<int> unitTypesForModel(const QString &name)
+{
+    const QString wanted = normalisedName(name);
+    QList<int> unitTypes;
+    for (int unitType = 0; unitType < unitTypeCount; ++unitType) {
+        const QString modelName = QLatin1String(modelForUnitType(unitType)->name);
+        QStringList names = modelName.split(QLatin1Char('/'));
+        names.append(modelName);
+        for (const QString &candidate : names) {
+            if (!wanted.isEmpty() && normalisedName(candidate) == wanted) {
+                unitTypes.append(unitType);
+                break;
+            }
+        }
+    }
+    return unitTypes;
+}
+
+std::optional<Scenario> makeScenario(const Settings &settings, QString *error)
+{
+    Scenario scenario;
+    scenario.unitTypes = unitTypesForModel(settings.model);
+    if (scenario.unitTypes.isEmpty()) {
+        *error = QStringLiteral("no controller model is called \"%1\"").arg(settings.model);
+        return std::nullopt;
+    }
+    if (settings.version < 0 || settings.version > 255) {
+        *error = QStringLiteral("the firmware version must be a number from 0 to 255 (14 is version 1.4)");
+        return std::nullopt;
+    }
+    if (settings.imageSize < 0 || settings.applyTimeMs < 0) {
+        *error = QStringLiteral("image size and apply time cannot be negative");
+        return std::nullopt;
+    }
+
+    const QByteArray key = modelForUnitType(scenario.unitTypes.first())->manifestKey;
+    const bool current = settings.outcome == Outcome::UpToDate;
+    scenario.offeredVersion = current ? settings.version : settings.version + 1;
+    const int mainVersion = settings.outcome == Outcome::NewerUpdater ? updaterVersion + 1 : updaterVersion;
+
+    scenario.image = firmwareImage(key, scenario.offeredVersion, settings.imageSize);
+    scenario.serverReachable = settings.outcome != Outcome::Unreachable;
+    scenario.simulatorConfig = simulatorConfig(settings, scenario.unitTypes);
+
+    const QByteArray firmwarePath = firmwareFolder + firmwareFileName(key, scenario.offeredVersion);
+    scenario.files.insert(manifestPath,
+                          { manifest(key, scenario.offeredVersion, mainVersion), "text/plain" });
+    scenario.files.insert(firmwarePath + ".txt",
+                          { firmwareChangeLog(key, scenario.offeredVersion), "text/plain; charset=utf-8" });
+    scenario.imagePath = firmwarePath + ".sb";
+    scenario.files.insert(scenario.imagePath, { scenario.image, "application/octet-stream" });
+    scenario.files.insert(updaterChangeLogPath, { updaterChangeLog(mainVersion), "text/plain; charset=utf-8" });
+    return scenario;
+}
+
+} // namespace Demo

@@ -1,0 +1,72 @@
+#ifndef SCENARIO_H
+#define SCENARIO_H
+
+// What a demo run or an end-to-end test puts in front of the updater: a
+// simulated controller of one model at one firmware version, and the files
+// of the download server for one outcome of the update check.
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace Demo {
+
+enum class Outcome {
+    Update,         // newer firmware; the controller installs it
+    UpToDate,       // the manifest names the controller's own version
+    NewerUpdater,   // the manifest names a newer updater
+    Unreachable,    // nothing answers at the download server's address
+    WrongMd5,       // the controller rejects the image's digest
+    NoController,   // no controller is attached
+};
+
+// The outcomes' names on the command line, in declaration order:
+// "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5",
+// "no-controller".
+QStringList outcomeNames();
+std::optional<Outcome> outcomeFromName(const QString &name);
+
+// The unit types a model name stands for: one, or both halves of a
+// two-unit model, in search order. Case and blanks do not matter, and a
+// model sold under two names ("IRIS / IRIS S") answers to either. Empty
+// when no model has that name.
+QList<int> unitTypesForModel(const QString &name);
+
+struct Settings
+{
+    QString model;                // a name unitTypesForModel() knows
+    int version = 14;             // the controller's firmware version byte, 0..255
+    Outcome outcome = Outcome::Update;
+    int imageSize = 200003;       // bytes of the offered firmware image
+    int applyTimeMs = 6000;       // the controller's time to install it
+    QString recordFile;           // the simulator's log of received reports; empty: none
+};
+
+struct Download
+{
+    QByteArray body;
+    QByteArray contentType;
+};
+
+struct Scenario
+{
+    QList<int> unitTypes;                 // the attached controller's devices
+    int offeredVersion = 0;               // the manifest's firmware version for the model
+    QByteArray image;                     // the firmware image the server offers
+    QByteArray imagePath;                 // ... at this path
+    QHash<QByteArray, Download> files;    // what the download server answers, by path
+    QByteArray simulatorConfig;           // JSON for TAVORO_HIDSIM_CONFIG
+    bool serverReachable = true;
+};
+
+// nullopt, with the reason in *error, for an unknown model, a version
+// outside 0..255 or a negative size or time.
+std::optional<Scenario> makeScenario(const Settings &settings, QString *error);
+
+} // namespace Demo
+
+#endif // SCENARIO_H

@@ -118,11 +118,11 @@ def check_program_start(run):
 
 def check_program_files(run, *expected):
     """The program directory holds the program, its one log, the given
-    files, and at most one device log file, empty (no log was fetched)."""
+    files, and its one device log file, empty (no log was fetched)."""
     files = run.program_files()
     logs = [name for name in files if name.endswith(".log")]
     device_logs = [name for name in files if name.endswith("_log.enc")]
-    expect(len(device_logs) <= 1, f"more than one device log file: {device_logs}")
+    expect(len(device_logs) == 1, f"not exactly one device log file: {device_logs}")
     for name in device_logs:
         expect_equal(run.program_file(name), b"", f"the device log file {name}")
     expect_equal(sorted(set(files) - set(device_logs)), sorted([run.program.name, *logs[:1], *expected]),

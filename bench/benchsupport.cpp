@@ -83,21 +83,6 @@ double singleShotChainRate(int ms)
     return firings * 1e9 / double(elapsedNs);
 }
 
-bool runUntilQuit(const std::function<void()> &action, int timeoutMs)
-{
-    bool timedOut = false;
-    QTimer::singleShot(0, qApp, action);
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, qApp, [&timedOut] {
-        timedOut = true;
-        QCoreApplication::exit(1);
-    });
-    guard.start(timeoutMs);
-    const int code = QCoreApplication::exec();
-    return !timedOut && code == 0;
-}
-
 QSet<QString> filesIn(const QString &dir)
 {
     const QStringList names = QDir(dir).entryList(QDir::Files);

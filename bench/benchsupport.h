@@ -1,7 +1,7 @@
 #ifndef BENCHSUPPORT_H
 #define BENCHSUPPORT_H
 
-// Shared by the startup, connect and log download benchmarks.
+// Shared by the benchmarks.
 
 #include <QList>
 #include <QObject>
@@ -9,7 +9,6 @@
 #include <QString>
 #include <QTextStream>
 
-#include <functional>
 
 namespace Bench {
 
@@ -26,10 +25,6 @@ double repeatingTimerRate(int ms);
 // when the previous one fired, on an idle worker thread: the pause that
 // paces the log download. Counted for `ms` milliseconds.
 double singleShotChainRate(int ms);
-
-// Runs `action` from inside the application's event loop until the program
-// asks to quit or `timeoutMs` passes; true when it asked to quit.
-bool runUntilQuit(const std::function<void()> &action, int timeoutMs);
 
 // Names of the files in `dir` now.
 QSet<QString> filesIn(const QString &dir);

@@ -10,6 +10,7 @@
 // Usage: logdownload-bench [--parts N] [--runs N]   (defaults 2000 and 3)
 
 #include "benchsupport.h"
+#include "eventloop.h"
 
 #include "device/reports.h"
 #include "ui/mainwindow.h"
@@ -63,7 +64,7 @@ Download downloadOnce(const QByteArray &log, Bench::BoxAnswerer &boxes)
         window->findChild<QPushButton *>(QStringLiteral("connect_button"))->click();
         auto *downloadButton = window->findChild<QPushButton *>(QStringLiteral("downloadLogFile"));
         qint64 pressedNs = 0;
-        const bool quit = Bench::runUntilQuit(
+        const bool quit = TestLoop::runUntilQuit(
             [&] {
                 pressedNs = Bench::nowNs();
                 // The button is never shown; its pressed() signal is the way in.

@@ -12,6 +12,7 @@
 // The full 15 MB transfer alone takes about four minutes: the engine sends
 // one report per tick.
 
+#include "benchsupport.h"
 #include "device/models.h"
 #include "hidsim.h"
 #include "ui/mainwindow.h"
@@ -59,27 +60,6 @@ qint64 peakRssKiB()
     }
     return -1;
 }
-
-// Answers every message box with its default button, as a user who reads
-// and confirms each message would.
-class BoxAnswerer : public QObject
-{
-public:
-    BoxAnswerer()
-    {
-        connect(&timer, &QTimer::timeout, this, [] {
-            for (QWidget *widget : QApplication::topLevelWidgets()) {
-                auto *box = qobject_cast<QMessageBox *>(widget);
-                if (box && box->isVisible())
-                    box->accept();
-            }
-        });
-        timer.start(5);
-    }
-
-private:
-    QTimer timer;
-};
 
 void writeUpdateFiles(const QByteArray &image)
 {
@@ -146,7 +126,7 @@ struct RateResult
 RateResult measureTransfer(HidSim::WritePacing pacing, const QByteArray &image)
 {
     HidSim::reset();
-    BoxAnswerer boxes;
+    Bench::BoxAnswerer boxes;
     HidSim::Controller controller = HidSim::attachModel(benchUnit);
     controller->setWritePacing(pacing);
     writeUpdateFiles(image);
@@ -191,7 +171,7 @@ RateResult measureTransfer(HidSim::WritePacing pacing, const QByteArray &image)
 int memoryChild()
 {
     HidSim::reset();
-    BoxAnswerer boxes;
+    Bench::BoxAnswerer boxes;
     HidSim::Controller controller = HidSim::attachModel(benchUnit);
     auto window = connectedWindow();
     const qint64 idle = peakRssKiB();

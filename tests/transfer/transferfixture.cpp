@@ -79,21 +79,6 @@ bool Rig::connect(const QByteArray &image)
     return true;
 }
 
-QPushButton *Rig::button(const char *name) const
-{
-    return window->findChild<QPushButton *>(QLatin1String(name));
-}
-
-QProgressBar *Rig::bar(const char *name) const
-{
-    return window->findChild<QProgressBar *>(QLatin1String(name));
-}
-
-QLabel *Rig::label(const char *name) const
-{
-    return window->findChild<QLabel *>(QLatin1String(name));
-}
-
 void Rig::press()
 {
     QPushButton *update = button("updateDeviceButton");

@@ -40,9 +40,11 @@ struct Rig
     // "Connect". False (with a warning) when no controller was announced.
     bool connect(const QByteArray &image);
 
-    QPushButton *button(const char *name) const;
-    QProgressBar *bar(const char *name) const;
-    QLabel *label(const char *name) const;
+    template<typename Widget>
+    Widget *child(const char *name) const { return window->findChild<Widget *>(QLatin1String(name)); }
+    QPushButton *button(const char *name) const { return child<QPushButton>(name); }
+    QProgressBar *bar(const char *name) const { return child<QProgressBar>(name); }
+    QLabel *label(const char *name) const { return child<QLabel>(name); }
 
     // Presses "Update Device", enabling it first where the update checker
     // has not (yet) done so.

@@ -1,14 +1,11 @@
 #include "transferfixture.h"
 
 #include "device/models.h"
-#include "messageboxdriver.h"
+#include "eventloop.h"
 #include "update/firmwarefiles.h"
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -32,13 +29,94 @@ int dataOffsetOf(int unitType)
     return unitType >= 12 ? 0 : 4;
 }
 
-// Output reports carry the report ID 0 in front of the payload.
-void setPayload(QByteArray &report, int offset, unsigned char value)
+// An output report: the report ID 0, then a payload with `header` big-endian
+// at the command offset of `unitType`'s layout, and `data` written over it
+// from `dataAt` on.
+QByteArray outputReport(int unitType, quint32 header, const QByteArray &data, int dataAt)
 {
-    report[offset + 1] = char(value);
+    QByteArray payload(64, '\0');
+    for (int i = 0; i < 4; ++i)
+        payload[commandOffsetOf(unitType) + i] = char(header >> (24 - 8 * i));
+    payload.replace(dataAt, data.size(), data);
+    return '\0' + payload;
 }
 
 } // namespace
+
+void TransferTest::init()
+{
+    HidSim::reset();
+    removeUpdateFiles();
+}
+
+void TransferTest::cleanup()
+{
+    init();
+}
+
+Rig::Rig(int unitType, const HidSim::ControllerSettings &settings)
+    : unitType(unitType)
+{
+    HidSim::DeviceDescription description;
+    description.vendorId = vendorId;
+    description.productId = modelForUnitType(unitType)->productId;
+    HidSim::ControllerSettings own = settings;
+    own.unitType = unitType;
+    controller = HidSim::attach(description, own);
+}
+
+bool Rig::connect(const QByteArray &image)
+{
+    placeUpdateFile(image);
+    window = std::make_unique<MainWindow>();
+    window->show();
+    const int before = boxes.count();
+    button("connect_button")->click();
+    if (boxes.count() != before + 1 || !boxes.boxes().last().text.endsWith(QLatin1String("connected"))) {
+        qWarning() << "no controller connected:" << boxes.texts();
+        return false;
+    }
+    return true;
+}
+
+void Rig::press()
+{
+    QPushButton *update = button("updateDeviceButton");
+    update->setEnabled(true);
+    update->click();
+}
+
+bool Rig::pressUntilQuit(int timeoutMs)
+{
+    return TestLoop::runUntilQuit([this] { press(); }, timeoutMs);
+}
+
+void Rig::startWithoutTimer()
+{
+    press();
+    press();
+}
+
+void Rig::tick(int count)
+{
+    const char *slot = unitType == mossUnitType ? "transmitSlotUTP" : "transmitSlot";
+    for (int i = 0; i < count; ++i)
+        QMetaObject::invokeMethod(window.get(), slot, Qt::DirectConnection);
+}
+
+bool Rig::tickUntil(const std::function<bool()> &done, int maxTicks)
+{
+    for (int i = 0; i < maxTicks && !done(); ++i)
+        tick();
+    return done();
+}
+
+bool Rig::tickUntilQuit(const std::function<bool()> &done, int maxTicks)
+{
+    bool reached = false;
+    const bool quit = TestLoop::runUntilQuit([&] { reached = tickUntil(done, maxTicks); }, 60000);
+    return reached && quit;
+}
 
 void placeUpdateFile(const QByteArray &image)
 {
@@ -63,98 +141,33 @@ void removeUpdateFiles()
         QFile::remove(path);
 }
 
-std::unique_ptr<MainWindow> connectWindow(MessageBoxDriver &boxes)
+bool waitForPolls(const LogCapture &log, int polls)
 {
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    const int before = boxes.count();
-    button(*window, "connect_button")->click();
-    if (boxes.count() != before + 1 || !boxes.boxes().last().text.endsWith(QLatin1String("connected"))) {
-        qWarning() << "no controller connected:" << boxes.texts();
-        return nullptr;
+    return TestLoop::waitFor([&] { return log.count(QStringLiteral("waitingApplyingUpdate ")) >= polls; });
+}
+
+void compareStreams(const QList<QByteArray> &actual, const QList<QByteArray> &expected)
+{
+    for (int i = 0; i < qMin(actual.size(), expected.size()); ++i) {
+        if (actual[i] != expected[i])
+            QFAIL(qPrintable(QStringLiteral("report %1 of %2 differs:\n got  %3\n want %4")
+                                 .arg(i).arg(expected.size())
+                                 .arg(QString::fromLatin1(actual[i].toHex()), QString::fromLatin1(expected[i].toHex()))));
     }
-    return window;
-}
-
-QPushButton *button(MainWindow &window, const char *name)
-{
-    return window.findChild<QPushButton *>(QLatin1String(name));
-}
-
-QProgressBar *progressBar(MainWindow &window, const char *name)
-{
-    return window.findChild<QProgressBar *>(QLatin1String(name));
-}
-
-QLabel *label(MainWindow &window, const char *name)
-{
-    return window.findChild<QLabel *>(QLatin1String(name));
-}
-
-void pressUpdateDevice(MainWindow &window)
-{
-    QPushButton *update = button(window, "updateDeviceButton");
-    update->setEnabled(true);
-    update->click();
-}
-
-void startWithoutTimer(MainWindow &window)
-{
-    pressUpdateDevice(window);
-    pressUpdateDevice(window);
-}
-
-void tick(MainWindow &window, int unitType)
-{
-    const char *slot = unitType == mossUnitType ? "transmitSlotUTP" : "transmitSlot";
-    QMetaObject::invokeMethod(&window, slot, Qt::DirectConnection);
-}
-
-HidSim::Controller attachController(int unitType, const HidSim::ControllerSettings &settings)
-{
-    HidSim::DeviceDescription description;
-    description.vendorId = vendorId;
-    description.productId = modelForUnitType(unitType)->productId;
-    HidSim::ControllerSettings own = settings;
-    own.unitType = unitType;
-    return HidSim::attach(description, own);
+    QCOMPARE(actual.size(), expected.size());
 }
 
 QList<QByteArray> expectedReports(int unitType, const QByteArray &image)
 {
-    const int command = commandOffsetOf(unitType);
-    const int data = dataOffsetOf(unitType);
-    QList<QByteArray> reports;
-
-    QByteArray start(65, '\0');
-    setPayload(start, command, 0x80);
     const QByteArray md5 = QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex();
-    for (int i = 0; i < 32; ++i)
-        setPayload(start, 1 + i, quint8(md5[i]));
-    reports.append(start);
-
+    QList<QByteArray> reports { outputReport(unitType, 0x80000000, md5, 1) };
+    const int dataAt = dataOffsetOf(unitType);
     quint32 packet = 1;
     int offset = 0;
-    for (; image.size() - offset >= 60; offset += 60, ++packet) {
-        QByteArray report(65, '\0');
-        setPayload(report, command, (packet >> 24) & 0x0F);
-        setPayload(report, command + 1, (packet >> 16) & 0xFF);
-        setPayload(report, command + 2, (packet >> 8) & 0xFF);
-        setPayload(report, command + 3, packet & 0xFF);
-        for (int i = 0; i < 60; ++i)
-            setPayload(report, data + i, quint8(image[offset + i]));
-        reports.append(report);
-    }
-
-    const int rest = image.size() - offset;
-    QByteArray end(65, '\0');
-    setPayload(end, command, 0xD0);
-    setPayload(end, command + 1, quint8(rest));
-    setPayload(end, command + 2, (packet >> 8) & 0xFF);
-    setPayload(end, command + 3, packet & 0xFF);
-    for (int i = 0; i < rest; ++i)
-        setPayload(end, data + i, quint8(image[offset + i]));
-    reports.append(end);
+    for (; image.size() - offset >= 60; offset += 60, ++packet)
+        reports.append(outputReport(unitType, packet & 0x0FFFFFFF, image.mid(offset, 60), dataAt));
+    const quint32 rest = quint32(image.size() - offset);
+    reports.append(outputReport(unitType, 0xD0000000 | rest << 16 | (packet & 0xFFFF), image.mid(offset), dataAt));
     return reports;
 }
 

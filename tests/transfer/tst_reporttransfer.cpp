@@ -1,14 +1,8 @@
 #include "transferfixture.h"
 
-#include "device/models.h"
 #include "eventloop.h"
-#include "logcapture.h"
-#include "messageboxdriver.h"
 
 #include <QCryptographicHash>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTest>
 
 using namespace TransferFixture;
@@ -16,29 +10,18 @@ using namespace TransferFixture;
 // Whole firmware transfers through the report engine, against simulated
 // controllers: every report the controller receives, the transfer and
 // update bars, the verdicts and the end of the program.
-class TestReportTransfer : public QObject
+class TestReportTransfer : public TransferTest
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void wholeTransfer_data();
     void wholeTransfer();
-    void largeImage_data();
-    void largeImage();
     void tickByTick();
-    void pairReceivesIdenticalStreams();
-    void pairVerdictComesFromLeftHalf_data();
-    void pairVerdictComesFromLeftHalf();
-    void acknowledgementErrors_data();
-    void acknowledgementErrors();
-    void pairAcknowledgement_data();
-    void pairAcknowledgement();
-    void errorVerdicts_data();
-    void errorVerdicts();
-    void finishWithoutTransferComplete();
+    void acknowledgement_data();
+    void acknowledgement();
+    void verdicts_data();
+    void verdicts();
     void updateBarStopsAt99();
 };
 
@@ -49,128 +32,86 @@ const QString successText = QStringLiteral(
     "When reconnected/power ON your device will have the latest software.");
 const QString timeoutText = QStringLiteral(
     "Transfer timeout failed.\nCheck the connections between PC and the unit and to try the update again.");
-const QString internalErrorText = QStringLiteral("Transfer failed.\nDevice internal error.");
 const QString skippedText = QStringLiteral(
     "Transfer failed. Packets skipped.\nCheck the connections between PC and the unit and to try the update again.");
+const QString wrongMd5Text = QStringLiteral(
+    "Transfer failed. Wrong md5.\nCheck the connections between PC and the unit and to try the update again.");
 
 constexpr int trailingUnit = 12;  // EBONY
 constexpr int leadingUnit = 1;    // CALYX2
 
-// Compares two report streams report by report, naming the first that differs.
-void compareStreams(const QList<QByteArray> &actual, const QList<QByteArray> &expected)
-{
-    for (int i = 0; i < qMin(actual.size(), expected.size()); ++i) {
-        if (actual[i] != expected[i])
-            QFAIL(qPrintable(QStringLiteral("report %1 of %2 differs:\n got  %3\n want %4")
-                                 .arg(i).arg(expected.size())
-                                 .arg(QString::fromLatin1(actual[i].toHex()), QString::fromLatin1(expected[i].toHex()))));
-    }
-    QCOMPARE(actual.size(), expected.size());
-}
-
-// Ticks until `done` holds; a bound keeps a broken engine from looping.
-bool tickUntil(MainWindow &window, int unitType, const std::function<bool()> &done, int maxTicks)
-{
-    for (int i = 0; i < maxTicks && !done(); ++i)
-        tick(window, unitType);
-    return done();
-}
-
-// Ticks until `done` holds, inside the application's event loop, and tells
-// whether the program then asked to quit (it does after the success box).
-bool tickUntilQuit(MainWindow &window, int unitType, const std::function<bool()> &done, int maxTicks)
-{
-    bool reached = false;
-    const bool quit = TestLoop::runUntilQuit([&] { reached = tickUntil(window, unitType, done, maxTicks); }, 60000);
-    return reached && quit;
-}
-
 } // namespace
-
-void TestReportTransfer::init()
-{
-    HidSim::reset();
-    removeUpdateFiles();
-}
-
-void TestReportTransfer::cleanup()
-{
-    HidSim::reset();
-    removeUpdateFiles();
-}
 
 void TestReportTransfer::wholeTransfer_data()
 {
     QTest::addColumn<int>("unitType");
+    QTest::addColumn<int>("partner");  // the left half of a pair, 0: none
     QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("byTicks");  // else through the real timer
+    QTest::addColumn<bool>("reportsTransferComplete");
+    QTest::addColumn<QString>("connected");
+
     for (int unitType : { leadingUnit, trailingUnit }) {
+        const QString connected = unitType == leadingUnit ? "CALYX2 connected" : "EBONY connected";
         for (int size : { 0, 59, 60, 121, 130 })
-            QTest::addRow("unit %d, %d bytes", unitType, size) << unitType << size;
+            QTest::addRow("unit %d, %d bytes", unitType, size) << unitType << 0 << size << false << true << connected;
+        // A few megabytes, driven tick by tick so that the test does not
+        // wait for thousands of 1 ms timer ticks.
+        QTest::addRow("unit %d, 3 MiB", unitType) << unitType << 0 << 3 * 1024 * 1024 + 17 << true << true << connected;
     }
+    // Both halves receive the identical stream.
+    QTest::newRow("pair") << 14 << 13 << 1000 << false << true << "ARDEN connected";
+    // Only statusTransferComplete completes the transfer bar.
+    QTest::newRow("no statusTransferComplete") << trailingUnit << 0 << 100 << false << false << "EBONY connected";
 }
 
-// Through the real timer: from "Update Device" to the success message and
-// the end of the program.
+// From "Update Device" to the success message and the end of the program.
 void TestReportTransfer::wholeTransfer()
 {
     QFETCH(int, unitType);
+    QFETCH(int, partner);
     QFETCH(int, size);
+    QFETCH(bool, byTicks);
+    QFETCH(bool, reportsTransferComplete);
+    QFETCH(QString, connected);
     const QByteArray image = randomImage(size, quint32(size * 31 + unitType));
-    HidSim::Controller controller = HidSim::attachModel(unitType);
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
+    const QList<QByteArray> expected = expectedReports(unitType, image);
+    HidSim::Controller left = partner ? HidSim::attachModel(partner) : nullptr;
+    HidSim::ControllerSettings settings;
+    settings.reportsTransferComplete = reportsTransferComplete;
+    Rig rig(unitType, settings);
+    QVERIFY(rig.connect(image));
 
-    const bool quit = TestLoop::runUntilQuit([&window] { pressUpdateDevice(*window); }, 20000);
+    if (byTicks) {
+        rig.startWithoutTimer();
+        QVERIFY(rig.tickUntilQuit([&] { return rig.boxes.count() == 2; }, expected.size() + 100));
+    } else {
+        QVERIFY(rig.pressUntilQuit());
+    }
 
-    QVERIFY(quit);
-    compareStreams(controller->writtenReports(), expectedReports(unitType, image));
-    QCOMPARE(controller->receivedImage(), image);
-    QCOMPARE(controller->announcedMd5(), QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex());
-    QCOMPARE(boxes.count(), 2);
-    QCOMPARE(boxes.boxes().last().title, QStringLiteral("Info"));
-    QCOMPARE(boxes.boxes().last().text, successText);
+    compareStreams(rig.controller->writtenReports(), expected);
+    if (left)
+        compareStreams(left->writtenReports(), expected);
+    QCOMPARE(rig.controller->receivedImage(), image);
+    QCOMPARE(rig.controller->announcedMd5(), QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex());
+    QCOMPARE(rig.boxes.texts(), (QStringList { connected, successText }));
+    QCOMPARE(rig.boxes.boxes().last().title, QStringLiteral("Info"));
 
-    QProgressBar *transferBar = progressBar(*window, "progressBarTransfer");
-    QProgressBar *updateBar = progressBar(*window, "progressBarUpdate");
-    QCOMPARE(transferBar->value(), 100);
-    QVERIFY(!transferBar->isEnabled());
-    QCOMPARE(label(*window, "labelTransfer")->text(), QStringLiteral("Transfer: completed"));
+    QProgressBar *transferBar = rig.bar("progressBarTransfer");
+    QProgressBar *updateBar = rig.bar("progressBarUpdate");
+    if (reportsTransferComplete) {
+        QCOMPARE(rig.label("labelTransfer")->text(), QStringLiteral("Transfer: completed"));
+        QCOMPARE(transferBar->value(), 100);
+        QVERIFY(!transferBar->isEnabled());
+    } else {
+        QCOMPARE(rig.label("labelTransfer")->text(), QStringLiteral("Transfer: in progress"));
+    }
     QCOMPARE(updateBar->value(), 100);
     QVERIFY(!updateBar->isEnabled());
-    QCOMPARE(label(*window, "labelUpdate")->text(), QStringLiteral("Update: finished"));
-    QVERIFY(!label(*window, "labelUpdate")->isEnabled());
-    QVERIFY(!button(*window, "updateDeviceButton")->isEnabled());
-    QVERIFY(!button(*window, "downloadLogFile")->isEnabled());
-}
-
-void TestReportTransfer::largeImage_data()
-{
-    QTest::addColumn<int>("unitType");
-    QTest::newRow("leading header") << leadingUnit;
-    QTest::newRow("trailing header") << trailingUnit;
-}
-
-// A few megabytes, driven tick by tick so the test does not wait for
-// thousands of 1 ms timer ticks.
-void TestReportTransfer::largeImage()
-{
-    QFETCH(int, unitType);
-    const QByteArray image = randomImage(3 * 1024 * 1024 + 17, quint32(unitType));
-    HidSim::Controller controller = HidSim::attachModel(unitType);
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    startWithoutTimer(*window);
-
-    const int reports = expectedReports(unitType, image).size();
-    QVERIFY(tickUntilQuit(*window, unitType, [&] { return boxes.count() == 2; }, reports + 100));
-
-    QCOMPARE(boxes.boxes().last().text, successText);
-    QCOMPARE(controller->receivedImage(), image);
-    compareStreams(controller->writtenReports(), expectedReports(unitType, image));
+    QCOMPARE(rig.label("labelUpdate")->text(), QStringLiteral("Update: finished"));
+    QVERIFY(!rig.label("labelUpdate")->isEnabled());
+    QVERIFY(!rig.button("updateDeviceButton")->isEnabled());
+    QVERIFY(!rig.button("downloadLogFile")->isEnabled());
 }
 
 // The tick that receives statusReady also sends the first data report, and
@@ -178,230 +119,137 @@ void TestReportTransfer::largeImage()
 void TestReportTransfer::tickByTick()
 {
     const QByteArray image = randomImage(130, 7);
-    HidSim::Controller controller = HidSim::attachModel(leadingUnit);
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    QProgressBar *bar = progressBar(*window, "progressBarTransfer");
-    QLabel *transferLabel = label(*window, "labelTransfer");
     const QList<QByteArray> expected = expectedReports(leadingUnit, image);
-    startWithoutTimer(*window);
+    Rig rig(leadingUnit);
+    QVERIFY(rig.connect(image));
+    QProgressBar *bar = rig.bar("progressBarTransfer");
+    QLabel *transferLabel = rig.label("labelTransfer");
+    rig.startWithoutTimer();
 
-    tick(*window, leadingUnit);
-    compareStreams(controller->writtenReports(), expected.mid(0, 1));
+    rig.tick();
+    compareStreams(rig.controller->writtenReports(), expected.mid(0, 1));
     QCOMPARE(transferLabel->text(), QStringLiteral("Transfer:"));
 
-    tick(*window, leadingUnit);
-    compareStreams(controller->writtenReports(), expected.mid(0, 2));
+    rig.tick();
+    compareStreams(rig.controller->writtenReports(), expected.mid(0, 2));
     QCOMPARE(transferLabel->text(), QStringLiteral("Transfer: in progress"));
     QVERIFY(transferLabel->isEnabled());
     QVERIFY(bar->isEnabled());
     QCOMPARE(bar->value(), 0);
 
-    tick(*window, leadingUnit);
+    rig.tick();
     QCOMPARE(bar->value(), 46);
-    tick(*window, leadingUnit);
+    rig.tick();
     QCOMPARE(bar->value(), 92);
-    compareStreams(controller->writtenReports(), expected);
-
-    QVERIFY(tickUntilQuit(*window, leadingUnit, [&] { return boxes.count() == 2; }, 50));
-    QCOMPARE(bar->value(), 100);
+    compareStreams(rig.controller->writtenReports(), expected);
 }
 
-void TestReportTransfer::pairReceivesIdenticalStreams()
+void TestReportTransfer::acknowledgement_data()
 {
-    const QByteArray image = randomImage(1000, 3);
-    HidSim::Controller left = HidSim::attachModel(13);
-    HidSim::Controller right = HidSim::attachModel(14);
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    QCOMPARE(boxes.boxes().first().text, QStringLiteral("ARDEN connected"));
-
-    const bool quit = TestLoop::runUntilQuit([&window] { pressUpdateDevice(*window); }, 20000);
-
-    QVERIFY(quit);
-    const QList<QByteArray> expected = expectedReports(14, image);
-    compareStreams(right->writtenReports(), expected);
-    compareStreams(left->writtenReports(), expected);
-    QCOMPARE(boxes.boxes().last().text, successText);
-    // The widgets of the transfer phase are left alone for a pair.
-    QCOMPARE(label(*window, "labelTransfer")->text(), QStringLiteral("Transfer: completed"));
-}
-
-void TestReportTransfer::pairVerdictComesFromLeftHalf_data()
-{
-    QTest::addColumn<bool>("leftRejects");
-    QTest::newRow("left half rejects, right accepts") << true;
-    QTest::newRow("right half rejects, left accepts") << false;
-}
-
-// Both halves must answer; the code shown is the left half's
-// (secondDevice), whatever the right half said.
-void TestReportTransfer::pairVerdictComesFromLeftHalf()
-{
-    QFETCH(bool, leftRejects);
-    HidSim::Controller left = HidSim::attachModel(13);
-    HidSim::Controller right = HidSim::attachModel(14);
-    (leftRejects ? left : right)->setVerdict(0xC);
-    MessageBoxDriver boxes;
-    placeUpdateFile(randomImage(200, 5));
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    LogCapture log;
-
-    pressUpdateDevice(*window);
-    QVERIFY(TestLoop::waitFor([&] { return log.count(QStringLiteral("waitingApplyingUpdate ")) >= 3; }));
-    TestLoop::spin(50);
-
-    QStringList texts = boxes.texts();
-    texts.removeFirst();
-    if (leftRejects) {
-        QCOMPARE(texts, QStringList { QStringLiteral(
-            "Transfer failed. Wrong md5.\nCheck the connections between PC and the unit and to try the update again.") });
-    } else {
-        QVERIFY(!texts.join('|').contains(QLatin1String("Wrong md5")));
-        QCOMPARE(label(*window, "labelTransfer")->text(), QStringLiteral("Transfer: completed"));
-    }
-}
-
-void TestReportTransfer::acknowledgementErrors_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0xA timeout") << 0xA << timeoutText;
-    QTest::newRow("0x6 internal error") << 0x6 << internalErrorText;
-    QTest::newRow("0xB packets skipped") << 0xB << skippedText;
-}
-
-// The controller refuses transferStart: an "Error" box, no firmware data,
-// and the window goes on polling for a verdict.
-void TestReportTransfer::acknowledgementErrors()
-{
-    QFETCH(int, status);
-    QFETCH(QString, text);
-    const QByteArray image = randomImage(500, 9);
-    HidSim::Controller controller = HidSim::attachModel(trailingUnit);
-    controller->setStartReply(quint8(status));
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    LogCapture log;
-
-    pressUpdateDevice(*window);
-    QVERIFY(boxes.waitForBoxes(2));
-    QCOMPARE(boxes.boxes().last().title, QStringLiteral("Error"));
-    QCOMPARE(boxes.boxes().last().icon, QMessageBox::Critical);
-    QCOMPARE(boxes.boxes().last().text, text);
-    QVERIFY(TestLoop::waitFor([&] { return log.count(QStringLiteral("waitingApplyingUpdate ")) >= 2; }));
-
-    compareStreams(controller->writtenReports(), expectedReports(trailingUnit, image).mid(0, 1));
-    QCOMPARE(label(*window, "labelTransfer")->text(), QStringLiteral("Transfer:"));
-}
-
-void TestReportTransfer::pairAcknowledgement_data()
-{
-    QTest::addColumn<bool>("onLeftHalf");
+    QTest::addColumn<int>("unitType");
+    QTest::addColumn<int>("partner");  // the left half of a pair, 0: none
+    QTest::addColumn<bool>("onPartner");  // the left half answers `status`, else the rig's controller
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("text");  // empty: the transfer goes on
 
+    QTest::newRow("0xA timeout") << trailingUnit << 0 << false << 0xA << timeoutText;
+    QTest::newRow("0x6 internal error") << trailingUnit << 0 << false << 0x6
+                                        << QStringLiteral("Transfer failed.\nDevice internal error.");
+    QTest::newRow("0xB packets skipped") << trailingUnit << 0 << false << 0xB << skippedText;
     for (bool onLeft : { false, true }) {
         const char *half = onLeft ? "left" : "right";
-        QTest::addRow("%s half 0xA", half) << onLeft << 0xA << timeoutText;
-        QTest::addRow("%s half 0xB", half) << onLeft << 0xB << skippedText;
-        QTest::addRow("%s half 0x6 is not acted on", half) << onLeft << 0x6 << QString();
-        QTest::addRow("%s half 0x8, the other's 0x9 is enough", half) << onLeft << 0x8 << QString();
+        QTest::addRow("%s half 0xA", half) << 16 << 15 << onLeft << 0xA << timeoutText;
+        QTest::addRow("%s half 0xB", half) << 16 << 15 << onLeft << 0xB << skippedText;
+        QTest::addRow("%s half 0x6 is not acted on", half) << 16 << 15 << onLeft << 0x6 << QString();
+        QTest::addRow("%s half 0x8, the other's 0x9 is enough", half) << 16 << 15 << onLeft << 0x8 << QString();
     }
 }
 
-void TestReportTransfer::pairAcknowledgement()
+// A refused transferStart: an "Error" box, no firmware data, and the window
+// goes on polling for a verdict.
+void TestReportTransfer::acknowledgement()
 {
-    QFETCH(bool, onLeftHalf);
+    QFETCH(int, unitType);
+    QFETCH(int, partner);
+    QFETCH(bool, onPartner);
     QFETCH(int, status);
     QFETCH(QString, text);
     const QByteArray image = randomImage(300, 11);
-    HidSim::Controller left = HidSim::attachModel(15);
-    HidSim::Controller right = HidSim::attachModel(16);
-    (onLeftHalf ? left : right)->setStartReply(quint8(status));
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    startWithoutTimer(*window);
+    const QList<QByteArray> expected = expectedReports(unitType, image);
+    HidSim::Controller left = partner ? HidSim::attachModel(partner) : nullptr;
+    Rig rig(unitType);
+    (onPartner ? left : rig.controller)->setStartReply(quint8(status));
+    QVERIFY(rig.connect(image));
+    LogCapture log;
+    rig.startWithoutTimer();
 
-    for (int i = 0; i < 2; ++i)
-        tick(*window, 16);
-
-    const QList<QByteArray> expected = expectedReports(16, image);
-    if (text.isEmpty()) {
-        QCOMPARE(boxes.count(), 1);
-        compareStreams(right->writtenReports(), expected.mid(0, 2));
-        compareStreams(left->writtenReports(), expected.mid(0, 2));
-    } else {
-        QCOMPARE(boxes.texts().mid(1), QStringList { text });
-        compareStreams(right->writtenReports(), expected.mid(0, 1));
-        compareStreams(left->writtenReports(), expected.mid(0, 1));
+    rig.tick(2);
+    QCOMPARE(rig.boxes.texts().mid(1), text.isEmpty() ? QStringList() : QStringList { text });
+    if (!text.isEmpty()) {
+        QCOMPARE(rig.boxes.boxes().last().title, QStringLiteral("Error"));
+        QCOMPARE(rig.boxes.boxes().last().icon, QMessageBox::Critical);
+        rig.tick(2);
+        QCOMPARE(log.count(QStringLiteral("waitingApplyingUpdate ")), 2);
+        QCOMPARE(rig.label("labelTransfer")->text(), QStringLiteral("Transfer:"));
+    }
+    // transferStart, then the first data report unless refused.
+    for (const HidSim::Controller &half : { rig.controller, left }) {
+        if (half)
+            compareStreams(half->writtenReports(), expected.mid(0, text.isEmpty() ? 2 : 1));
     }
 }
 
-void TestReportTransfer::errorVerdicts_data()
+void TestReportTransfer::verdicts_data()
 {
+    QTest::addColumn<int>("unitType");
+    QTest::addColumn<int>("partner");  // the left half of a pair, 0: none
+    QTest::addColumn<bool>("onPartner");  // the left half gives `verdict`, else the rig's controller
     QTest::addColumn<int>("verdict");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0xC wrong md5") << 0xC << QStringLiteral(
-        "Transfer failed. Wrong md5.\nCheck the connections between PC and the unit and to try the update again.");
-    QTest::newRow("0x6 internal error") << 0x6 << QStringLiteral("Updating failed.\nDevice internal error.");
-    QTest::newRow("0x7 wrong file") << 0x7 << QStringLiteral(
+    QTest::addColumn<QString>("text");  // empty: no error shown
+
+    QTest::newRow("0xC wrong md5") << leadingUnit << 0 << false << 0xC << wrongMd5Text;
+    QTest::newRow("0x6 internal error") << leadingUnit << 0 << false << 0x6
+                                        << QStringLiteral("Updating failed.\nDevice internal error.");
+    QTest::newRow("0x7 wrong file") << leadingUnit << 0 << false << 0x7 << QStringLiteral(
         "Updating failed. Wrong file or some internal error.\n"
         "Check the connections between PC and the unit and to try the update again.");
+    // Both halves must answer; the code shown is the left half's
+    // (secondDevice), whatever the right half said.
+    QTest::newRow("left half rejects, right accepts") << 14 << 13 << true << 0xC << wrongMd5Text;
+    QTest::newRow("right half rejects, left accepts") << 14 << 13 << false << 0xC << QString();
 }
 
 // An error verdict is shown and the window keeps polling: no quit.
-void TestReportTransfer::errorVerdicts()
+void TestReportTransfer::verdicts()
 {
+    QFETCH(int, unitType);
+    QFETCH(int, partner);
+    QFETCH(bool, onPartner);
     QFETCH(int, verdict);
     QFETCH(QString, text);
-    HidSim::Controller controller = HidSim::attachModel(leadingUnit);
-    controller->setVerdict(quint8(verdict));
-    MessageBoxDriver boxes;
-    placeUpdateFile(randomImage(150, 13));
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
+    HidSim::Controller left = partner ? HidSim::attachModel(partner) : nullptr;
+    Rig rig(unitType);
+    (onPartner ? left : rig.controller)->setVerdict(quint8(verdict));
+    QVERIFY(rig.connect(randomImage(200, 13)));
     LogCapture log;
 
-    pressUpdateDevice(*window);
-    QVERIFY(boxes.waitForBoxes(2));
-    QCOMPARE(boxes.boxes()[1].title, QStringLiteral("Error"));
-    QCOMPARE(boxes.boxes()[1].icon, QMessageBox::Critical);
-    QCOMPARE(boxes.boxes()[1].text, text);
-
+    rig.press();
+    if (!text.isEmpty())
+        QVERIFY(rig.boxes.waitForBoxes(2));
     log.clear();
-    QVERIFY(TestLoop::waitFor([&] { return log.count(QStringLiteral("waitingApplyingUpdate ")) >= 3; }));
-    QCOMPARE(label(*window, "labelUpdate")->text(), QStringLiteral("Update:"));
-    QCOMPARE(progressBar(*window, "progressBarUpdate")->value(), 0);
-}
+    QVERIFY(waitForPolls(log, 3));
+    TestLoop::spin(50);
 
-void TestReportTransfer::finishWithoutTransferComplete()
-{
-    HidSim::ControllerSettings settings;
-    settings.reportsTransferComplete = false;
-    HidSim::Controller controller = attachController(trailingUnit, settings);
-    MessageBoxDriver boxes;
-    placeUpdateFile(randomImage(100, 17));
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-
-    const bool quit = TestLoop::runUntilQuit([&window] { pressUpdateDevice(*window); }, 20000);
-
-    QVERIFY(quit);
-    QCOMPARE(boxes.boxes().last().text, successText);
-    QCOMPARE(progressBar(*window, "progressBarUpdate")->value(), 100);
-    QCOMPARE(label(*window, "labelUpdate")->text(), QStringLiteral("Update: finished"));
-    // The transfer bar was never completed: only 0xE does that.
-    QCOMPARE(label(*window, "labelTransfer")->text(), QStringLiteral("Transfer: in progress"));
+    if (text.isEmpty()) {
+        QVERIFY(!rig.boxes.texts().join('|').contains(QLatin1String("Wrong md5")));
+        QCOMPARE(rig.label("labelTransfer")->text(), QStringLiteral("Transfer: completed"));
+        return;
+    }
+    QCOMPARE(rig.boxes.texts().mid(1), QStringList { text });
+    QCOMPARE(rig.boxes.boxes()[1].title, QStringLiteral("Error"));
+    QCOMPARE(rig.boxes.boxes()[1].icon, QMessageBox::Critical);
+    QCOMPARE(rig.label("labelUpdate")->text(), QStringLiteral("Update:"));
+    QCOMPARE(rig.bar("progressBarUpdate")->value(), 0);
 }
 
 // While the controller applies the image the update bar moves by one every
@@ -411,26 +259,23 @@ void TestReportTransfer::updateBarStopsAt99()
 {
     HidSim::ControllerSettings settings;
     settings.applyTimeMs = 10 * 60 * 1000;  // finishes only when the test says so
-    HidSim::Controller controller = attachController(trailingUnit, settings);
-    MessageBoxDriver boxes;
-    placeUpdateFile(randomImage(100, 19));
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    QProgressBar *updateBar = progressBar(*window, "progressBarUpdate");
-    startWithoutTimer(*window);
+    Rig rig(trailingUnit, settings);
+    QVERIFY(rig.connect(randomImage(100, 19)));
+    QProgressBar *updateBar = rig.bar("progressBarUpdate");
+    rig.startWithoutTimer();
 
-    QVERIFY(tickUntil(*window, trailingUnit, [&] {
-        return label(*window, "labelUpdate")->text() == QLatin1String("Update: in progress. Do not power off device!");
+    QVERIFY(rig.tickUntil([&] {
+        return rig.label("labelUpdate")->text() == QLatin1String("Update: in progress. Do not power off device!");
     }, 100));
     QVERIFY(updateBar->isEnabled());
 
     // Statuses without a verdict make each result read return at once.
     const int ticks = 260;
     for (int i = 0; i < ticks; ++i)
-        controller->queueInputReport(statusReport(trailingUnit, 0x0));
+        rig.controller->queueInputReport(statusReport(trailingUnit, 0x0));
     QList<int> values;
     for (int i = 0; i < ticks; ++i) {
-        tick(*window, trailingUnit);
+        rig.tick();
         values.append(updateBar->value());
     }
     QCOMPARE(values.first(), 0);
@@ -440,13 +285,13 @@ void TestReportTransfer::updateBarStopsAt99()
     }
     QCOMPARE(values.last(), 99);
     QCOMPARE(values.indexOf(99), 199);
-    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(rig.boxes.count(), 1);
 
-    controller->queueInputReport(statusReport(trailingUnit, 0xF));
-    QVERIFY(tickUntilQuit(*window, trailingUnit, [&] { return boxes.count() == 2; }, 1));
+    rig.controller->queueInputReport(statusReport(trailingUnit, 0xF));
+    QVERIFY(rig.tickUntilQuit([&] { return rig.boxes.count() == 2; }, 1));
     QCOMPARE(updateBar->value(), 100);
     QVERIFY(!updateBar->isEnabled());
-    QCOMPARE(boxes.boxes().last().text, successText);
+    QCOMPARE(rig.boxes.boxes().last().text, successText);
 }
 
 QTEST_MAIN(TestReportTransfer)

@@ -2,14 +2,8 @@
 
 #include "device/models.h"
 #include "eventloop.h"
-#include "logcapture.h"
-#include "messageboxdriver.h"
 #include "transfer/libraryprogress.h"
 
-#include <QCryptographicHash>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -18,16 +12,13 @@ using namespace TransferFixture;
 
 // The MOSS controller's path: transferStart, the closed library moves the
 // file, transferEnd, then the controller's verdict.
-class TestUtpPath : public QObject
+class TestUtpPath : public TransferTest
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
+    void wholeTransfer_data();
     void wholeTransfer();
-    void libraryFailureOnlyLogged();
     void readyBeforeTransferStart();
     void acknowledgementErrors_data();
     void acknowledgementErrors();
@@ -38,102 +29,71 @@ private slots:
 namespace {
 
 constexpr int moss = mossUnitType;
-const QString mossFinishedText = QStringLiteral(
-    "Updating started, please close program, and wait for device updating automatically finished.\n"
-    "Please do NOT power off device until updating finished.");
 
-QByteArray transferEndReport()
+// transferStart for `image`, then transferEnd.
+QList<QByteArray> bracketReports(const QByteArray &image)
 {
-    QByteArray report(65, '\0');
-    report[1] = char(0xD0);
-    return report;
+    QByteArray end(65, '\0');
+    end[1] = char(0xD0);
+    return { expectedReports(moss, image).first(), end };
 }
 
 } // namespace
 
-void TestUtpPath::init()
+void TestUtpPath::wholeTransfer_data()
 {
-    HidSim::reset();
-    removeUpdateFiles();
-}
-
-void TestUtpPath::cleanup()
-{
-    HidSim::reset();
-    removeUpdateFiles();
+    QTest::addColumn<bool>("fileVanishes");
+    QTest::addColumn<QString>("result");  // the library's result line
+    QTest::newRow("library moves the file") << false << "^updateThruUTP result 0$";
+    // The library cannot open the file (it went away after "Update Device"
+    // read it): the result is logged, transferEnd still goes out and the
+    // controller decides.
+    QTest::newRow("library fails, only logged") << true << "^updateThruUTP result [1-9]";
 }
 
 void TestUtpPath::wholeTransfer()
 {
-    const QByteArray image = randomImage(1024 * 1024, 47);
-    HidSim::Controller controller = HidSim::attachModel(moss);
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    QProgressBar *transferBar = progressBar(*window, "progressBarTransfer");
+    QFETCH(bool, fileVanishes);
+    QFETCH(QString, result);
+    const QByteArray image = randomImage(fileVanishes ? 5000 : 1024 * 1024, 47);
+    Rig rig(moss);
+    QVERIFY(rig.connect(image));
+    QProgressBar *transferBar = rig.bar("progressBarTransfer");
     QSignalSpy barValues(transferBar, &QProgressBar::valueChanged);
     LogCapture log;
 
-    const bool quit = TestLoop::runUntilQuit([&window] { pressUpdateDevice(*window); }, 20000);
+    QVERIFY(TestLoop::runUntilQuit([&] {
+        rig.press();
+        if (fileVanishes)
+            removeUpdateFiles();
+    }, 20000));
 
-    QVERIFY(quit);
-    const QList<QByteArray> written = controller->writtenReports();
-    QCOMPARE(written.size(), 2);
-    QCOMPARE(written[0], expectedReports(moss, image).first());
-    QCOMPARE(written[1], transferEndReport());
-
+    QCOMPARE(rig.controller->writtenReports(), bracketReports(image));
     const QStringList lines = log.lines();
     const int access = lines.indexOf(QStringLiteral("get access from device "));
     QVERIFY(access >= 0);
     QCOMPARE(lines.indexOf(QStringLiteral("updateThruUTP try")), access + 1);
-    QCOMPARE(lines.indexOf(QStringLiteral("updateThruUTP result 0")), access + 2);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^updateThruUTP result"))).size(), 1);
+    QVERIFY(QRegularExpression(result).match(lines.value(access + 2)).hasMatch());
     QCOMPARE(lines.indexOf(QStringLiteral("transfer finished ")), access + 3);
 
     // The library drove the bar through its callback, and let go of it.
-    QVERIFY(barValues.size() >= 3);
+    if (!fileVanishes)
+        QVERIFY(barValues.size() >= 3);
     for (int i = 1; i < barValues.size(); ++i)
         QVERIFY(barValues[i].first().toInt() >= barValues[i - 1].first().toInt());
     QVERIFY(!libraryProgressBar);
-    const int before = transferBar->value();
-    libraryProgressCallback(5, 10);
-    QCOMPARE(transferBar->value(), before);
     QCOMPARE(transferBar->maximum(), 100);
 
-    QCOMPARE(boxes.boxes().last().title, QStringLiteral("Info"));
-    QCOMPARE(boxes.boxes().last().text, mossFinishedText);
+    QCOMPARE(rig.boxes.boxes().last().title, QStringLiteral("Info"));
+    QCOMPARE(rig.boxes.boxes().last().text, QStringLiteral(
+        "Updating started, please close program, and wait for device updating automatically finished.\n"
+        "Please do NOT power off device until updating finished."));
     // Unit type 11 shows no simulated update progress and keeps its widgets.
-    QVERIFY(!progressBar(*window, "progressBarUpdate")->isEnabled());
-    QCOMPARE(progressBar(*window, "progressBarUpdate")->value(), 0);
-    QCOMPARE(label(*window, "labelUpdate")->text(), QStringLiteral("Update: in progress. Do not power off device!"));
-    QCOMPARE(label(*window, "labelTransfer")->text(), QStringLiteral("Transfer: completed"));
-}
-
-// The library cannot open the file (it went away after "Update Device"
-// read it): the result is logged, transferEnd still goes out and the
-// controller decides.
-void TestUtpPath::libraryFailureOnlyLogged()
-{
-    const QByteArray image = randomImage(5000, 53);
-    HidSim::Controller controller = HidSim::attachModel(moss);
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
-    LogCapture log;
-
-    const bool quit = TestLoop::runUntilQuit([&window] {
-        pressUpdateDevice(*window);
-        removeUpdateFiles();
-    }, 20000);
-
-    QVERIFY(quit);
-    QVERIFY(log.lines().contains(QStringLiteral("updateThruUTP try")));
-    QVERIFY(!log.lines().contains(QStringLiteral("updateThruUTP result 0")));
-    QVERIFY(log.lines().filter(QRegularExpression(QStringLiteral("^updateThruUTP result [1-9]"))).size() == 1);
-    QCOMPARE(controller->writtenReports(),
-             (QList<QByteArray> { expectedReports(moss, image).first(), transferEndReport() }));
-    QCOMPARE(boxes.boxes().last().text, mossFinishedText);
+    QVERIFY(!rig.bar("progressBarUpdate")->isEnabled());
+    QCOMPARE(rig.bar("progressBarUpdate")->value(), 0);
+    QCOMPARE(rig.label("labelUpdate")->text(), QStringLiteral("Update: in progress. Do not power off device!"));
+    QCOMPARE(rig.label("labelTransfer")->text(), QStringLiteral("Transfer: completed"));
 }
 
 // A statusReady that arrives before transferStart still runs the library;
@@ -141,22 +101,18 @@ void TestUtpPath::libraryFailureOnlyLogged()
 void TestUtpPath::readyBeforeTransferStart()
 {
     const QByteArray image = randomImage(777, 59);
-    HidSim::Controller controller = HidSim::attachModel(moss);
-    MessageBoxDriver boxes;
-    placeUpdateFile(image);
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
+    Rig rig(moss);
+    QVERIFY(rig.connect(image));
     LogCapture log;
-    startWithoutTimer(*window);
-    controller->queueInputReport(statusReport(moss, 0x9));
+    rig.startWithoutTimer();
+    rig.controller->queueInputReport(statusReport(moss, 0x9));
 
-    tick(*window, moss);
+    rig.tick();
     QCOMPARE(log.count(QStringLiteral("updateThruUTP try")), 1);
-    QCOMPARE(controller->writtenReports(), QList<QByteArray> { expectedReports(moss, image).first() });
+    QCOMPARE(rig.controller->writtenReports(), bracketReports(image).mid(0, 1));
 
-    tick(*window, moss);
-    QCOMPARE(controller->writtenReports(),
-             (QList<QByteArray> { expectedReports(moss, image).first(), transferEndReport() }));
+    rig.tick();
+    QCOMPARE(rig.controller->writtenReports(), bracketReports(image));
     QCOMPARE(log.count(QStringLiteral("updateThruUTP try")), 1);
 }
 
@@ -179,65 +135,54 @@ void TestUtpPath::acknowledgementErrors()
     QFETCH(int, status);
     QFETCH(QString, logLine);
     QFETCH(QString, text);
-    HidSim::Controller controller = HidSim::attachModel(moss);
-    controller->setStartReply(quint8(status));
-    MessageBoxDriver boxes;
-    placeUpdateFile(randomImage(100, 61));
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
+    const QByteArray image = randomImage(100, 61);
+    Rig rig(moss);
+    rig.controller->setStartReply(quint8(status));
+    QVERIFY(rig.connect(image));
     LogCapture log;
 
-    pressUpdateDevice(*window);
-    QVERIFY(boxes.waitForBoxes(2));
-    QCOMPARE(boxes.boxes().last().title, QStringLiteral("Error"));
-    QCOMPARE(boxes.boxes().last().text, text);
-    QVERIFY(TestLoop::waitFor([&] { return log.count(QStringLiteral("waitingApplyingUpdate ")) >= 3; }));
+    rig.press();
+    QVERIFY(rig.boxes.waitForBoxes(2));
+    QCOMPARE(rig.boxes.boxes().last().title, QStringLiteral("Error"));
+    QCOMPARE(rig.boxes.boxes().last().text, text);
+    QVERIFY(waitForPolls(log, 3));
 
     QVERIFY(log.contains(logLine));
     QVERIFY(!log.contains(QStringLiteral("updateThruUTP try")));
-    QCOMPARE(controller->writtenReports().size(), 1);
+    QCOMPARE(rig.controller->writtenReports(), bracketReports(image).mid(0, 1));
 }
 
 void TestUtpPath::otherStatusOnlyLogged()
 {
-    HidSim::Controller controller = HidSim::attachModel(moss);
-    controller->setSilent(true);
-    MessageBoxDriver boxes;
-    placeUpdateFile(randomImage(100, 67));
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
+    Rig rig(moss);
+    rig.controller->setSilent(true);
+    QVERIFY(rig.connect(randomImage(100, 67)));
     LogCapture log;
-    startWithoutTimer(*window);
+    rig.startWithoutTimer();
 
     QByteArray report = statusReport(moss, 0xE);
     report[1] = char(0x12);
-    controller->queueInputReport(report);
-    tick(*window, moss);
-    tick(*window, moss);
+    rig.controller->queueInputReport(report);
+    rig.tick(2);
 
     QVERIFY(log.contains(QStringLiteral("packet received 0xe0 0x12 0x0")));
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(controller->writtenReports().size(), 1);
+    QCOMPARE(rig.boxes.count(), 1);
+    QCOMPARE(rig.controller->writtenReports().size(), 1);
     QVERIFY(!log.contains(QStringLiteral("waitingApplyingUpdate ")));
 }
 
 void TestUtpPath::failedTransferEnd()
 {
-    HidSim::Controller controller = HidSim::attachModel(moss);
-    MessageBoxDriver boxes;
-    placeUpdateFile(randomImage(100, 71));
-    auto window = connectWindow(boxes);
-    QVERIFY(window);
+    Rig rig(moss);
+    QVERIFY(rig.connect(randomImage(100, 71)));
     LogCapture log;
-    controller->failWrite(2);
+    rig.controller->failWrite(2);
 
-    const bool quit = TestLoop::runUntilQuit([&window] { pressUpdateDevice(*window); }, 20000);
-
-    QVERIFY(quit);
-    QCOMPARE(boxes.boxes().last().title, QStringLiteral("Error HID device"));
-    QCOMPARE(boxes.boxes().last().text, QStringLiteral("Connection lost."));
+    QVERIFY(rig.pressUntilQuit());
+    QCOMPARE(rig.boxes.boxes().last().title, QStringLiteral("Error HID device"));
+    QCOMPARE(rig.boxes.boxes().last().text, QStringLiteral("Connection lost."));
     QCOMPARE(log.lines().filter(QStringLiteral("report is not send ret -1")).size(), 1);
-    QCOMPARE(controller->writtenReports().size(), 1);
+    QCOMPARE(rig.controller->writtenReports().size(), 1);
 }
 
 QTEST_MAIN(TestUtpPath)

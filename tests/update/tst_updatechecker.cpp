@@ -17,7 +17,6 @@ namespace {
 const QByteArray ebonyChangeLog = "EBONY 2.4: steadier transfers";
 const QString firmwareOffer = QStringLiteral("findNewVersion|24|") + ebonyChangeLog;
 const QStringList downloadError{ "UpdateChecker::downloadError", "UpdateChecker::exitSlot" };
-const QByteArray userAgent = "MyOwnBrowser 1.0";
 
 HttpServer::Response failingResponse(const QString &kind)
 {
@@ -86,9 +85,11 @@ private slots:
         QTest::addColumn<QString>("currentVersion");
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QByteArray>("changeLogRequest");  // null: not checked; empty: none made
         const auto row = [](const char *name, const QByteArray &manifest, const QStringList &events,
-                            const QStringList &log = {}, int unitType = 12, const QString &version = "23") {
-            QTest::newRow(name) << manifest << unitType << version << events << log;
+                            const QStringList &log = {}, int unitType = 12, const QString &version = "23",
+                            const QByteArray &changeLogRequest = {}) {
+            QTest::newRow(name) << manifest << unitType << version << events << log << changeLogRequest;
         };
 
         const QStringList offer{ firmwareOffer }, upToDate{ "youHaveLastVersion" }, problem{ connectionProblem };
@@ -114,6 +115,23 @@ private slots:
         row("later duplicate wins", manifest + "EBONYVer=23\n", upToDate);
         row("value keeps its own =", QByteArray(manifest).replace("fw/ebony.txt", "fw/log?model=EBONY&lang=en"),
             { "findNewVersion|24|found by its query" });
+
+        // The change log's address as the manifest gives it, and what is
+        // requested for it (empty: refused without a request).
+        const auto address = [&](const char *name, const QByteArray &address, const QByteArray &requested) {
+            row(name, QByteArray(manifest).replace("http://files.tavoro.test/fw/ebony.txt", address),
+                requested.isEmpty() ? problem : offer, requested.isEmpty() ? downloadError : QStringList(), 12, "23",
+                requested.isEmpty() ? QByteArray("") : "GET " + requested + " HTTP/1.1");
+        };
+        address("https goes over http", "https://files.tavoro.test/fw/ebony.txt",
+                "http://files.tavoro.test/fw/ebony.txt");
+        address("query kept", "ftp://files.tavoro.test/fw/ebony.txt?rev=2&model=EBONY",
+                "http://files.tavoro.test/fw/ebony.txt?rev=2&model=EBONY");
+        address("port kept", "http://files.tavoro.test:8080/fw/ebony.txt",
+                "http://files.tavoro.test:8080/fw/ebony.txt");
+        address("no path", "http://files.tavoro.test", "");
+        address("second //", "http://files.tavoro.test/fw//ebony.txt", "");
+        address("no scheme", "files.tavoro.test/fw/ebony.txt", "");
 
         const QByteArray calyx2 = manifest
                                   + "CALYX2Ver=31\n"
@@ -142,6 +160,7 @@ private slots:
         QFETCH(QString, currentVersion);
         QFETCH(QStringList, events);
         QFETCH(QStringList, log);
+        QFETCH(QByteArray, changeLogRequest);
 
         server.route(manifestPath, HttpServer::Response::ok(manifest));
         CheckerRun run;
@@ -150,62 +169,11 @@ private slots:
         QVERIFY(run.trace.waitForCount(events.size()));
         QCOMPARE(run.trace.events, events);
         QCOMPARE(run.log(), log);
-    }
-
-    void downloadAddresses_data()
-    {
-        QTest::addColumn<QByteArray>("address");
-        QTest::addColumn<QByteArray>("requestLine");  // empty: refused without a request
-
-        QTest::newRow("https goes over http") << QByteArray("https://files.tavoro.test/fw/ebony.txt")
-                                              << QByteArray("GET http://files.tavoro.test/fw/ebony.txt HTTP/1.1");
-        QTest::newRow("query kept")
-            << QByteArray("ftp://files.tavoro.test/fw/ebony.txt?rev=2&model=EBONY")
-            << QByteArray("GET http://files.tavoro.test/fw/ebony.txt?rev=2&model=EBONY HTTP/1.1");
-        QTest::newRow("port kept") << QByteArray("http://files.tavoro.test:8080/fw/ebony.txt")
-                                   << QByteArray("GET http://files.tavoro.test:8080/fw/ebony.txt HTTP/1.1");
-        QTest::newRow("no path") << QByteArray("http://files.tavoro.test") << QByteArray();
-        QTest::newRow("second //") << QByteArray("http://files.tavoro.test/fw//ebony.txt") << QByteArray();
-        QTest::newRow("no scheme") << QByteArray("files.tavoro.test/fw/ebony.txt") << QByteArray();
-    }
-
-    // Every request goes to the download host with the checker's user agent.
-    // The address member keeps only its path once its download has started,
-    // so a second download of the same address is refused like a bad one.
-    void downloadAddresses()
-    {
-        QFETCH(QByteArray, address);
-        QFETCH(QByteArray, requestLine);
-
-        server.route(manifestPath, HttpServer::Response::ok(ebonyManifest("24").replace(
-                                       "http://files.tavoro.test/fw/ebony.txt", address)));
-        CheckerRun run;
-        run.check();
-        QVERIFY(run.trace.waitForCount(1));
-        QStringList events{ connectionProblem };
-        if (!requestLine.isEmpty()) {
-            QCOMPARE(run.trace.events, QStringList{ firmwareOffer });
-            run.checker.downloadChangeLog();
-            QVERIFY(run.trace.waitForCount(2));
-            events.prepend(firmwareOffer);
+        if (!changeLogRequest.isNull()) {
+            QCOMPARE(server.requestCount(), changeLogRequest.isEmpty() ? 1 : 2);
+            if (!changeLogRequest.isEmpty())
+                QCOMPARE(server.requests().at(1).requestLine, changeLogRequest);
         }
-
-        QCOMPARE(run.trace.events, events);
-        QCOMPARE(run.log(), downloadError);
-        QList<QByteArray> expectedLines{
-            "GET http://" TAVORO_DOWNLOAD_HOST "/TVDownloadSite/wp-content/uploads/versions.txt HTTP/1.1"
-        };
-        if (!requestLine.isEmpty())
-            expectedLines.append(requestLine);
-        QList<QByteArray> requestLines;
-        for (const HttpServer::Request &request : server.requests()) {
-            requestLines.append(request.requestLine);
-            QCOMPARE(request.header("User-Agent"), userAgent);
-        }
-        QCOMPARE(requestLines, expectedLines);
-        const QStringList debugLines = run.capture.lines().filter(QRegularExpression(QStringLiteral("^app path ")));
-        QCOMPARE(debugLines,
-                 QStringList{ QStringLiteral("app path \"%1\"").arg(QCoreApplication::applicationDirPath()) });
     }
 
     void replyFailures_data()
@@ -265,14 +233,22 @@ private slots:
         QVERIFY(!QFile::exists(temporaryFile()));
     }
 
-    void changeLogTextIsClearedBetweenOffers()
+    // Each check reads the change log afresh. The address member keeps only
+    // its path once its download has started, so downloading it once more
+    // is refused like a bad address.
+    void changeLogOfEachCheck()
     {
         CheckerRun run;
         offerFirmware(run);
         server.route("/fw/ebony.txt", HttpServer::Response::ok("second log"));
         offerFirmware(run);
+        run.checker.downloadChangeLog();
+        QVERIFY(run.trace.waitForCount(3));
 
-        QCOMPARE(run.trace.events, QStringList({ firmwareOffer, "findNewVersion|24|second log" }));
+        QCOMPARE(run.trace.events,
+                 QStringList({ firmwareOffer, "findNewVersion|24|second log", connectionProblem }));
+        QCOMPARE(run.log(), downloadError);
+        QCOMPARE(server.requestCount(), 4);
     }
 
     void firmwareStorage_data()
@@ -373,11 +349,19 @@ private slots:
         }
         if (!response.sendContentLength)
             QCOMPARE(run.trace.progress.count(100), run.trace.progress.size());
-        const QList<HttpServer::Request> requests = server.requests();
-        QCOMPARE(requests.size(), 3);
-        QCOMPARE(requests.at(1).requestLine, QByteArray("GET http://files.tavoro.test/fw/ebony.txt HTTP/1.1"));
-        QCOMPARE(requests.at(2).requestLine, QByteArray("GET http://files.tavoro.test/fw/ebony.sb HTTP/1.1"));
-        QCOMPARE(requests.at(2).header("User-Agent"), userAgent);
+        // Every request goes to the download host with the checker's user agent.
+        QList<QByteArray> requestLines;
+        for (const HttpServer::Request &request : server.requests()) {
+            requestLines.append(request.requestLine);
+            QCOMPARE(request.header("User-Agent"), QByteArray("MyOwnBrowser 1.0"));
+        }
+        QCOMPARE(requestLines,
+                 QList<QByteArray>({ "GET http://" TAVORO_DOWNLOAD_HOST
+                                     "/TVDownloadSite/wp-content/uploads/versions.txt HTTP/1.1",
+                                     "GET http://files.tavoro.test/fw/ebony.txt HTTP/1.1",
+                                     "GET http://files.tavoro.test/fw/ebony.sb HTTP/1.1" }));
+        QCOMPARE(run.capture.lines().filter(QRegularExpression(QStringLiteral("^app path "))),
+                 QStringList{ QStringLiteral("app path \"%1\"").arg(QCoreApplication::applicationDirPath()) });
     }
 
     void overrideFileSkipsTheOnlineCheck()

@@ -2,19 +2,16 @@
 #define CHECKERHARNESS_H
 
 // Shared by the update checker's tests: a readable trace of the checker's
-// signals, the program log without its system error suffixes, and a
-// manifest the loopback server can serve.
+// signals, the program log without its system error suffixes, a manifest
+// the loopback server can serve, the program directory's update files and
+// a stand-in for the desktop's opener.
 
 #include "update/updatechecker.h"
 
 #include "eventloop.h"
 #include "logcapture.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QObject>
-#include <QRegularExpression>
-#include <QStringList>
+#include <QtTest>
 
 // The manifest's address on the download server.
 inline const QByteArray manifestPath = "/TVDownloadSite/wp-content/uploads/versions.txt";
@@ -37,25 +34,18 @@ class SignalTrace : public QObject
 public:
     explicit SignalTrace(UpdateChecker &checker)
     {
-        connect(&checker, &UpdateChecker::findMainNewVersion, this,
-                [this](const QString &version, const QString &log) { add({ "findMainNewVersion", version, log }); });
-        connect(&checker, &UpdateChecker::findNewVersion, this,
-                [this](const QString &version, const QString &log) { add({ "findNewVersion", version, log }); });
-        connect(&checker, &UpdateChecker::youHaveLastVersion, this, [this] { add({ "youHaveLastVersion" }); });
+        record(checker, &UpdateChecker::findMainNewVersion, "findMainNewVersion");
+        record(checker, &UpdateChecker::findNewVersion, "findNewVersion");
+        record(checker, &UpdateChecker::youHaveLastVersion, "youHaveLastVersion");
+        record(checker, &UpdateChecker::newUpdateFileDownloaded, "newUpdateFileDownloaded");
+        record(checker, &UpdateChecker::youHaveProblem, "youHaveProblem");
+        record(checker, &UpdateChecker::changeUpdateFileName, "changeUpdateFileName");
+        record(checker, &UpdateChecker::startDownloadMainUpdate, "startDownloadMainUpdate");
         connect(&checker, &UpdateChecker::checkversionError, this, [this](const QString &error) {
             errors.append(error);
-            add({ "checkversionError" });
+            events.append(QStringLiteral("checkversionError"));
         });
         connect(&checker, &UpdateChecker::downloadProgress, this, [this](int percent) { progress.append(percent); });
-        connect(&checker, &UpdateChecker::newUpdateFileDownloaded, this, [this](bool downloaded) {
-            add({ "newUpdateFileDownloaded", downloaded ? "true" : "false" });
-        });
-        connect(&checker, &UpdateChecker::youHaveProblem, this,
-                [this](const QString &msg, const QString &msg2) { add({ "youHaveProblem", msg, msg2 }); });
-        connect(&checker, &UpdateChecker::changeUpdateFileName, this,
-                [this](const QString &name) { add({ "changeUpdateFileName", name }); });
-        connect(&checker, &UpdateChecker::startDownloadMainUpdate, this,
-                [this] { add({ "startDownloadMainUpdate" }); });
     }
 
     // Waits until `count` signals have been traced, then a little longer so
@@ -72,12 +62,15 @@ public:
     QList<int> progress;
 
 private:
-    void add(const QStringList &parts)
+    static QString shown(const QString &text) { return text.isNull() ? QStringLiteral("<null>") : text; }
+    static QString shown(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+
+    template<typename... Args>
+    void record(UpdateChecker &checker, void (UpdateChecker::*signal)(Args...), const char *name)
     {
-        QStringList shown;
-        for (const QString &part : parts)
-            shown.append(part.isNull() ? QStringLiteral("<null>") : part);
-        events.append(shown.join(QLatin1Char('|')));
+        connect(&checker, signal, this, [this, name](Args... args) {
+            events.append(QStringList{ QLatin1String(name), shown(args)... }.join(QLatin1Char('|')));
+        });
     }
 };
 
@@ -90,11 +83,97 @@ inline QStringList programLog(const LogCapture &log)
     static const QRegularExpression errnoSuffix(QStringLiteral(" \\([^()\\n]*\\)$"));
     QStringList result;
     for (QString line : log.lines()) {
-        if (line.startsWith(QLatin1String("app path ")))
-            continue;
-        result.append(line.remove(errnoSuffix));
+        if (!line.startsWith(QLatin1String("app path ")))
+            result.append(line.remove(errnoSuffix));
     }
     return result;
 }
+
+// One checker, its signals and the program log it writes.
+struct CheckerRun
+{
+    LogCapture capture;
+    UpdateChecker checker;
+    SignalTrace trace{ checker };
+
+    // Starts a check for a unit of `unitType` with firmware `version`.
+    void check(int unitType = 12, const QString &version = QStringLiteral("23"))
+    {
+        checker.setUnitType(unitType);
+        checker.setCurrentVersion(version);
+        checker.checkVersion();
+    }
+    QStringList log() const { return programLog(capture); }
+};
+
+// The program directory, and so these files, is known only once the
+// application object exists.
+inline QString programFile(const QString &name)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+}
+inline QString updateFile() { return programFile(QStringLiteral("updater.sb")); }
+inline QString temporaryFile() { return programFile(QStringLiteral("updater.sb.upd")); }
+inline QString backupFile() { return programFile(QStringLiteral("updater.sb.bkp")); }
+inline QString overrideFile() { return programFile(QStringLiteral("SUPER_MEGA_UPDATE.sb")); }
+
+inline void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// The file's bytes, or a null array when there is no such file.
+inline QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray bytes = file.readAll();
+    return bytes.isNull() ? QByteArray("") : bytes;
+}
+
+inline void removeProgramFiles()
+{
+    for (const QString &path : { updateFile(), backupFile(), overrideFile() })
+        QFile::remove(path);
+    QDir().rmdir(temporaryFile());
+    QFile::remove(temporaryFile());
+}
+
+// While it lives, PATH holds only a stand-in for the desktop's opener
+// (xdg-open) that records its argument count and arguments, one a line;
+// or, when not `installed`, no opener at all. Works on Unix only.
+class FakeOpener
+{
+public:
+    explicit FakeOpener(bool installed = true)
+    {
+        const QByteArray record = QFile::encodeName(recordFile());
+        if (installed) {
+            writeFile(bin.filePath(QStringLiteral("xdg-open")),
+                      "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"" + record + ".part\" && /bin/mv \"" + record
+                          + ".part\" \"" + record + "\"\n");
+            QFile::setPermissions(bin.filePath(QStringLiteral("xdg-open")),
+                                  QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        }
+        qputenv("PATH", QFile::encodeName(bin.path()));
+    }
+    ~FakeOpener() { qputenv("PATH", savedPath); }
+
+    // What the opener recorded once it has run; null if it never ran.
+    QByteArray waitForRecord() const
+    {
+        TestLoop::waitFor([this] { return QFile::exists(recordFile()); });
+        return fileBytes(recordFile());
+    }
+
+private:
+    QString recordFile() const { return bin.filePath(QStringLiteral("opened.txt")); }
+
+    QTemporaryDir bin;
+    const QByteArray savedPath = qgetenv("PATH");
+};
 
 #endif // CHECKERHARNESS_H

@@ -2,7 +2,6 @@
 
 #include <devicereports.h>
 #include <hidsim.h>
-#include <registry.h>
 #include <simconfig.h>
 
 #include <device/models.h>

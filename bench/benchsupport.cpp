@@ -83,6 +83,20 @@ double singleShotChainRate(int ms)
     return firings * 1e9 / double(elapsedNs);
 }
 
+void prepareProcess(bool quiet)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (quiet)
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+}
+
+int argumentValue(const QStringList &arguments, const QString &name, int fallback)
+{
+    const int at = arguments.indexOf(name);
+    return at > 0 && at + 1 < arguments.size() ? qMax(1, arguments[at + 1].toInt()) : fallback;
+}
+
 QSet<QString> filesIn(const QString &dir)
 {
     const QStringList names = QDir(dir).entryList(QDir::Files);

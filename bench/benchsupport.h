@@ -7,12 +7,21 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QTextStream>
 
 
 namespace Bench {
 
 QTextStream &out();
+
+// Before the application object: an offscreen platform unless one is set,
+// and, when `quiet`, no program log output (the updater's code logs a lot).
+void prepareProcess(bool quiet);
+
+// The whole number after `name` on the command line (at least 1), or
+// `fallback` when it is not given.
+int argumentValue(const QStringList &arguments, const QString &name, int fallback);
 
 // "median M ms (min A, max B, N runs)" of values in milliseconds.
 QString summary(QList<double> milliseconds);

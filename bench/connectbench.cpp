@@ -85,15 +85,9 @@ QString joined(const QSet<int> &numbers)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    Bench::prepareProcess(true);
     QApplication app(argc, argv);
-    int runs = 50;
-    const QStringList arguments = app.arguments();
-    const int runsAt = arguments.indexOf(QStringLiteral("--runs"));
-    if (runsAt > 0 && runsAt + 1 < arguments.size())
-        runs = qMax(1, arguments[runsAt + 1].toInt());
+    const int runs = Bench::argumentValue(app.arguments(), QStringLiteral("--runs"), 50);
 
     // The download server stands behind a proxy that takes the connection
     // and never answers, so no answer or error box interferes.

@@ -85,23 +85,15 @@ Download downloadOnce(const QByteArray &log, Bench::BoxAnswerer &boxes)
     return result;
 }
 
-int argumentValue(const QStringList &arguments, const QString &name, int fallback)
-{
-    const int at = arguments.indexOf(name);
-    return at > 0 && at + 1 < arguments.size() ? qMax(1, arguments[at + 1].toInt()) : fallback;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    Bench::prepareProcess(true);
     QApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    const int fullParts = argumentValue(arguments, QStringLiteral("--parts"), 2000);
-    const int runs = argumentValue(arguments, QStringLiteral("--runs"), 3);
+    const int fullParts = Bench::argumentValue(arguments, QStringLiteral("--parts"), 2000);
+    const int runs = Bench::argumentValue(arguments, QStringLiteral("--runs"), 3);
 
     // The update check after "Connect" goes to a proxy that never answers.
     QTcpServer silentProxy;

@@ -126,19 +126,14 @@ Run startOnce(const QString &program)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Bench::prepareProcess(false);
     for (int i = 1; i < argc; ++i) {
         if (qstrcmp(argv[i], childArgument) == 0)
             return child(argc, argv);
     }
 
     QCoreApplication app(argc, argv);
-    int runs = 10;
-    const QStringList arguments = app.arguments();
-    const int runsAt = arguments.indexOf(QStringLiteral("--runs"));
-    if (runsAt > 0 && runsAt + 1 < arguments.size())
-        runs = qMax(1, arguments[runsAt + 1].toInt());
+    const int runs = Bench::argumentValue(app.arguments(), QStringLiteral("--runs"), 10);
 
     // The child is the program: its program log and device log file land
     // beside this executable and are removed after each run.

@@ -227,8 +227,7 @@ QList<qint64> parseSizes(const QString &text)
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    Bench::prepareProcess(true);
     QApplication app(argc, argv);
 
     const QStringList arguments = app.arguments();

@@ -64,7 +64,7 @@ bool readVersion(hid_device *handle, int unitType, quint8 *version)
 void MainWindow::connectSlot()
 {
     pendingHalf = PendingHalf();
-    pairMode = 1;
+    pairMode = pairModeOff;
 
     for (int candidate = 0; candidate < unitTypeCount; ++candidate) {
         unitType = candidate;
@@ -87,7 +87,7 @@ void MainWindow::connectSlot()
                 pendingHalf.unitType = candidate;
                 pendingHalf.path = QByteArray(entry->path);
             } else if (otherHalf(pendingHalf.unitType) == candidate) {
-                pairMode = 2;
+                pairMode = pairModeOn;
                 const PendingHalf leftHalf = pendingHalf;
                 pendingHalf = PendingHalf();
                 if (!identifyDevice(entry, leftHalf))

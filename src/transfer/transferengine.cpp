@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr quint8 pairModeOn = 2;
-
 // Reads one status report with the ready poll's short time-out. Returns
 // false when nothing arrived.
 bool readStatus(hid_device *handle, unsigned char (&payload)[Report::payloadSize])

@@ -12,12 +12,6 @@
 #include <QDebug>
 #include <QMessageBox>
 
-namespace {
-
-constexpr quint8 pairModeOn = 2;
-
-} // namespace
-
 // In pair mode both halves must answer; the verdict is the left half's
 // (secondDevice), read into the same buffer after the right half's.
 void MainWindow::resultStep()

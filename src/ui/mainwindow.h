@@ -104,7 +104,10 @@ private:
 
     hid_device *device = nullptr;
     hid_device *secondDevice = nullptr;
-    quint8 pairMode = 1;  // 1 = one unit, 2 = the two halves of a pair
+    // The values of pairMode: one unit, or the two halves of a pair.
+    static constexpr quint8 pairModeOff = 1;
+    static constexpr quint8 pairModeOn = 2;
+    quint8 pairMode = pairModeOff;
     PendingHalf pendingHalf;
     int unitType = 0;
     quint8 commandOffset = 0;

@@ -58,6 +58,9 @@ void applyFaults(StandardController &controller, const ConfiguredDevice &device)
     if (device.startReply)
         controller.setStartReply(*device.startReply);
     controller.setSilent(device.silent);
+    controller.setOpenFails(device.openFails);
+    if (device.unplugAfterWrites > 0)
+        controller.unplugAfterWrites(device.unplugAfterWrites);
 }
 
 } // namespace

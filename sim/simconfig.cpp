@@ -149,6 +149,8 @@ std::optional<ConfiguredDevice> parseDevice(const QJsonObject &object, int index
     device.verdict = fields.statusOrNull(QStringLiteral("verdict"));
     device.startReply = fields.statusOrNull(QStringLiteral("startReply"));
     device.silent = fields.boolean(QStringLiteral("silent"), false);
+    device.openFails = fields.boolean(QStringLiteral("openFails"), false);
+    device.unplugAfterWrites = fields.integer(QStringLiteral("unplugAfterWrites"), 0, 100000000, 0);
 
     if (!fields.finish(error))
         return std::nullopt;

@@ -19,6 +19,8 @@ struct ConfiguredDevice
     std::optional<quint8> verdict;
     std::optional<quint8> startReply;
     bool silent = false;
+    bool openFails = false;
+    int unplugAfterWrites = 0;  // 0: stays attached
 };
 
 struct SimConfig

@@ -203,7 +203,8 @@ private slots:
         const auto config = HidSim::parseConfig(R"({"recordFile": "out.txt", "devices": [
             {"model": 7, "version": 21, "applyTimeMs": 500, "verdict": 7, "startReply": 10,
              "silent": true, "log": "aGVsbG8=", "product": null, "manufacturer": "Other",
-             "listings": 2, "reportsTransferComplete": false, "sendsVersionReport": false},
+             "listings": 2, "reportsTransferComplete": false, "sendsVersionReport": false,
+             "openFails": true, "unplugAfterWrites": 40},
             {"model": 0}]})", QStringLiteral("/base"), &error);
         QVERIFY2(config, qPrintable(error));
         QCOMPARE(config->recordFile, QStringLiteral("/base/out.txt"));
@@ -222,7 +223,8 @@ private slots:
         QVERIFY(!full.settings.reportsTransferComplete && !full.settings.sendsVersionReport);
         QCOMPARE(full.verdict, std::optional<quint8>(7));
         QCOMPARE(full.startReply, std::optional<quint8>(10));
-        QVERIFY(full.silent);
+        QVERIFY(full.silent && full.openFails);
+        QCOMPARE(full.unplugAfterWrites, 40);
 
         const HidSim::ConfiguredDevice &plain = config->devices.at(1);
         QCOMPARE(plain.description.productId, modelForUnitType(0)->productId);
@@ -230,7 +232,8 @@ private slots:
         QCOMPARE(plain.description.manufacturer, std::optional<std::wstring>(L"Tavoro"));
         QCOMPARE(plain.settings.version, quint8(14));
         QVERIFY(plain.settings.log.isEmpty());
-        QVERIFY(!plain.verdict && !plain.startReply && !plain.silent);
+        QVERIFY(!plain.verdict && !plain.startReply && !plain.silent && !plain.openFails);
+        QCOMPARE(plain.unplugAfterWrites, 0);
     }
 
     void configParsingRejects_data()

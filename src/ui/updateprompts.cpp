@@ -3,7 +3,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "versiontext.h"
+#include "update/versiontext.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -2,7 +2,7 @@
 // what the boxes say, what each answer changes, and when the program ends.
 
 #include "ui/mainwindow.h"
-#include "ui/versiontext.h"
+#include "update/versiontext.h"
 
 #include "eventloop.h"
 #include "hidsim.h"

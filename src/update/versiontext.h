@@ -3,7 +3,8 @@
 
 #include <QString>
 
-// How the window writes version numbers and composes its update texts.
+// How version numbers are written, as the window and the flasher show
+// them, and the window's update texts. Pure formatting.
 namespace VersionText {
 
 // An offered version as it arrives from the manifest: a base-10 integer,

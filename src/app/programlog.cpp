@@ -37,6 +37,8 @@ QMutex logMutex;
 // Created on the first message and kept to the end of the process.
 QFile *logFile = nullptr;
 
+bool consoleMirror = true;
+
 void openLogFile()
 {
     const QString name = QCoreApplication::applicationDirPath() + QLatin1Char('/')
@@ -47,6 +49,12 @@ void openLogFile()
 }
 
 } // namespace
+
+void ProgramLog::setConsoleMirror(bool on)
+{
+    QMutexLocker locker(&logMutex);
+    consoleMirror = on;
+}
 
 void logMessageHandler(QtMsgType, const QMessageLogContext &, const QString &message)
 {
@@ -62,6 +70,8 @@ void logMessageHandler(QtMsgType, const QMessageLogContext &, const QString &mes
         logFile->flush();
     }
 
+    if (!consoleMirror)
+        return;
     const QByteArray console = ProgramLog::consoleLine(message);
     std::fwrite(console.constData(), 1, size_t(console.size()), stdout);
     std::fflush(stdout);

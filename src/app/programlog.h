@@ -9,7 +9,7 @@
 // The program log: one UTF-8 file per run in the program directory, named
 // after the time of its first message ("yyyy-MM-dd_hh_mm_ss.log"), one line
 // per message, each line flushed at once. Every message is also mirrored to
-// standard output in Latin-1.
+// standard output in Latin-1, unless the mirror is turned off.
 
 // Message handler for qInstallMessageHandler. Safe to call from any thread:
 // calls are serialised, so lines stay whole and the file is opened once.
@@ -20,6 +20,11 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 void libraryLogCallback(const char16_t *text);
 
 namespace ProgramLog {
+
+// Turns the mirror on standard output on or off (on by default). The
+// flasher turns it off: its standard output carries its own messages and
+// JSON lines. Any thread.
+void setConsoleMirror(bool on);
 
 // Pure formatting, exposed for tests.
 QString fileNameFor(const QDateTime &firstMessageTime);  // "yyyy-MM-dd_hh_mm_ss.log"

@@ -12,8 +12,9 @@
 
 LogDownloader::LogDownloader(hid_device *device)
     : device(device)
-    , logFile(QCoreApplication::applicationDirPath() + QLatin1Char('/')
-              + logFileName(QDateTime::currentDateTime()))
+    , logFilePath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                  + logFileName(QDateTime::currentDateTime()))
+    , logFile(logFilePath)
 {
     // A file that cannot be opened makes every later write fail quietly.
     logFile.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -57,10 +58,10 @@ bool LogDownloader::writeRequest(const QByteArray &report)
     return lastResult >= 0;
 }
 
-void LogDownloader::finish()
+void LogDownloader::finish(bool complete)
 {
     logFile.close();
-    emit logDownloadFinished();
+    emit logDownloadFinished(complete);
 }
 
 bool LogDownloader::waitInterrupted() const
@@ -113,7 +114,7 @@ void LogDownloader::checkFile()
     // again and again would never end with a controller that miscounts.
     if (partsReceived == totalParts || startedOver) {
         emit needdataCompleted(1);
-        finish();
+        finish(partsReceived == totalParts);
         return;
     }
     if (stopRequested)
@@ -177,7 +178,7 @@ void LogDownloader::waitLogFileMd5()
             return;
         }
         case Report::logClose:
-            finish();
+            finish(true);
             return;
         default:
             break;  // not an answer to the request

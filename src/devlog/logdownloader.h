@@ -38,6 +38,9 @@ public:
     // The device log file's name for a given start time.
     static QString logFileName(const QDateTime &startTime);
 
+    // The path of this downloader's device log file. Any thread.
+    QString filePath() const { return logFilePath; }
+
     // The progress value after `partsReceived` of `totalParts` parts, 0..100;
     // 0 while the total is unknown (no header, or a header announcing none).
     static int progressPercent(qint32 partsReceived, qint32 totalParts);
@@ -54,7 +57,9 @@ signals:
     void needreadLogPart();
     void needdataCompleted(int type);
     void needresendMessage(int type);
-    void logDownloadFinished();
+    // `complete`: the controller sent its whole log (or told that it has
+    // none); false after a stop, a missing answer or a vanished device.
+    void logDownloadFinished(bool complete);
 
 public slots:
     void needreadLogPart2();
@@ -83,7 +88,7 @@ private:
     // when the write failed or there is no device. Sets lastResult.
     bool writeRequest(const QByteArray &report);
     // Closes the file and tells the window the download is over.
-    void finish();
+    void finish(bool complete = false);
     bool waitInterrupted() const;
 
     std::atomic<hid_device *> device;
@@ -94,6 +99,7 @@ private:
     int totalParts = 0;
     int partsReceived = 0;
     std::atomic<bool> stopRequested { false };
+    const QString logFilePath;
     QFile logFile;
     bool startedOver = false;  // the log was asked for again after a miscount
 };

@@ -55,7 +55,10 @@ public:
         connect(downloader, &LogDownloader::needdataCompleted, this, &Rig::relay);
         connect(this, &Rig::acknowledge, downloader, &LogDownloader::dataCompleted);
         connect(downloader, &LogDownloader::logDownloadProgress, this, [this](int value) { progress.append(value); });
-        connect(downloader, &LogDownloader::logDownloadFinished, this, [this] { ++finished; });
+        connect(downloader, &LogDownloader::logDownloadFinished, this, [this](bool complete) {
+            ++finished;
+            lastComplete = complete;
+        });
         // Calls queued before the thread's event loop exists would be
         // delivered without the wake-up that orders them for the race
         // detector; the window's thread has long been running by then too.
@@ -94,6 +97,7 @@ public:
     QList<int> progress;
     QList<int> relayed;
     int finished = 0;
+    bool lastComplete = false;  // what the last logDownloadFinished said
     // Runs on this thread before the nth relayed acknowledgement (from 1)
     // goes back to the downloader.
     std::function<void(int)> beforeAcknowledgement;
@@ -233,6 +237,7 @@ void TestLogDownloader::completeDownload()
     QCOMPARE(deviceLogContents(), log);
     QCOMPARE(rig.progress, progress);
     QCOMPARE(rig.finished, 1);
+    QVERIFY(rig.lastComplete);
 
     const QList<QByteArray> written = controller->writtenReports();
     QCOMPARE(written.size(), 1 + acknowledgements);
@@ -352,6 +357,7 @@ void TestLogDownloader::partCountMismatchStartsOver()
     QCOMPARE(deviceLogContents(), miscountsAgain ? QByteArray(10, 'C') : log);
     QCOMPARE(countCode(controller->writtenReports(), Report::logRequest), 2);
     QCOMPARE(rig.relayed.last(), 1);
+    QCOMPARE(rig.lastComplete, !miscountsAgain);
 }
 
 void TestLogDownloader::halts_data()
@@ -439,6 +445,7 @@ void TestLogDownloader::stopDuringPartLoop()
     QVERIFY(TestLoop::waitFor([&] { return rig.finished == 2; }));
     TestLoop::spin(200);
     QCOMPARE(rig.finished, 2);
+    QVERIFY(!rig.lastComplete);
 
     // Every part read went whole into the file and was acknowledged; the
     // parts after the stop were never read.
@@ -460,6 +467,7 @@ void TestLogDownloader::deviceGoneDuringHeaderWait()
     controller->unplug();
     QVERIFY(TestLoop::waitFor([&] { return rig.finished == 1; }));
     QCOMPARE(rig.relayed.size(), 0);
+    QVERIFY(!rig.lastComplete);
     QCOMPARE(deviceLogContents(), QByteArray());
 }
 

@@ -1,0 +1,41 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What one run of the flasher is asked to do.
+struct FlashRequest
+{
+    enum class Command { None, List, Check, Update, Log };
+
+    Command command = Command::None;
+    bool help = false;
+    bool json = false;    // one JSON object per line instead of text
+    bool yes = false;     // update: no confirmation asked
+    QString device;       // a HID path; empty: the only attached controller
+    QString file;         // update: send this file instead of the offered firmware
+    QString output;       // log: also copy the device log here
+};
+
+// The flasher's command line: "tavoro-flash COMMAND [OPTIONS]"; options may
+// stand before or after the command, values after a blank or "=".
+namespace CommandLine {
+
+// Parses the arguments after the program's name. nullopt, with a one-line
+// reason in *error, for an unknown command or option, an option the command
+// does not take, or a missing value. "--help" anywhere wins over the rest.
+std::optional<FlashRequest> parse(const QStringList &arguments, QString *error);
+
+// The help of `command`, its options and exit codes; Command::None: the
+// overview of all commands.
+QString helpText(FlashRequest::Command command);
+
+// A command's name on the command line ("list", ...); empty for None.
+QString commandName(FlashRequest::Command command);
+
+} // namespace CommandLine
+
+#endif // COMMANDLINE_H

@@ -1,0 +1,39 @@
+#ifndef EXITCODE_H
+#define EXITCODE_H
+
+#include <QList>
+#include <QString>
+
+// The flasher's exit codes: scripts tell every outcome apart by them.
+enum class ExitCode {
+    Success = 0,             // list printed, firmware current, update installed, log downloaded
+    Usage = 2,               // unknown command or option, or a missing value
+    NoController = 3,        // nothing attached, or --device names nothing attached
+    NoAccess = 4,            // a controller could not be opened (on Linux: the udev rule)
+    SeveralControllers = 5,  // several attached and no --device
+    NotSupported = 6,        // the command does not work with this controller
+    FirmwareAvailable = 10,  // check: newer firmware is offered
+    NewerUpdater = 11,       // a newer updater must be installed first
+    ServerUnreachable = 20,  // the download server could not be reached or gave no usable answer
+    FileProblem = 21,        // the firmware could not be saved, or the update file read
+    NotConfirmed = 30,       // update: not confirmed
+    TransferRefused = 40,    // the controller refused the transfer before it began
+    WrongMd5 = 41,           // the controller rejected the image's digest
+    InstallFailed = 42,      // the controller could not install the image
+    ControllerGone = 43,     // the controller vanished or stopped taking reports
+    LibraryMissing = 44,     // the transfer library of MOSS controllers is missing
+    LogIncomplete = 50,      // log: the controller did not send its whole log
+    Interrupted = 130,       // stopped with Ctrl+C
+};
+
+struct ExitCodeInfo
+{
+    ExitCode code;
+    QString meaning;
+    QStringList commands;  // the commands that can end with it
+};
+
+// Every exit code with what it means, in ascending order.
+QList<ExitCodeInfo> exitCodeTable();
+
+#endif // EXITCODE_H

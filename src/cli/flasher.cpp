@@ -1,0 +1,559 @@
+#include "flasher.h"
+
+#include "device/models.h"
+#include "devlog/logdownloader.h"
+#include "update/firmwarefiles.h"
+#include "update/updatechecker.h"
+#include "update/versiontext.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <QTimer>
+#include <QtDebug>
+
+namespace {
+
+// The update checker's problem texts, which tell a connection problem from
+// a full disk.
+const char connectionProblem[] = "Problem with internet connection";
+
+// A log download that moves no further for this long has stalled: the
+// downloader's header wait gives up after 15 s, but a part read that times
+// out leaves it halted without a word.
+constexpr int logStallMs = LogDownloader::headerWaitLimitMs + 5000;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Flasher", text);
+}
+
+QString pathText(const QByteArray &path)
+{
+    return QString::fromLocal8Bit(path);
+}
+
+// What a user does about a controller that cannot be opened.
+QString accessAdvice()
+{
+#if defined(Q_OS_LINUX)
+    return tr("install the udev rule 70-tavoro-updater.rules into /lib/udev/rules.d or /etc/udev/rules.d "
+              "(from the source tree: sudo cp packaging/linux/70-tavoro-updater.rules /etc/udev/rules.d/), "
+              "run sudo udevadm control --reload, then unplug and replug the controller");
+#else
+    return tr("close other programs that use the controller, unplug and replug it, and run again");
+#endif
+}
+
+} // namespace
+
+Flasher::Flasher(const FlashRequest &request, bool canAsk, QObject *parent)
+    : QObject(parent)
+    , request(request)
+    , canAsk(canAsk)
+{
+}
+
+// The worker thread goes first, then what it may have been using; the
+// link, a member, closes the controller last.
+Flasher::~Flasher()
+{
+    if (logThread) {
+        logDownloader->deleteLater();
+        logThread->requestInterruption();
+        logThread->quit();
+        logThread->wait();
+        delete logThread;
+    }
+    delete engine;
+    delete checker;
+}
+
+void Flasher::start()
+{
+    qDebug().noquote() << "flasher started:" << QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
+
+    if (request.command == FlashRequest::Command::List) {
+        list();
+        return;
+    }
+    if (request.command == FlashRequest::Command::Update && !request.yes && !canAsk) {
+        finish(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"),
+               tr("Nothing done: an update needs confirmation, and there is no terminal to ask on; add --yes."));
+        return;
+    }
+    if (request.command == FlashRequest::Command::Update && !request.file.isEmpty()
+        && !QFileInfo(request.file).isFile()) {
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("No firmware file at %1: check the path given to --file.").arg(request.file));
+        return;
+    }
+    if (!openController())
+        return;
+
+    switch (request.command) {
+    case FlashRequest::Command::Check:
+        startCheck();
+        break;
+    case FlashRequest::Command::Update:
+        if (request.file.isEmpty())
+            startCheck();
+        else
+            askToSend(tr("Send %1 to the %2?").arg(request.file, controllerName()));
+        break;
+    case FlashRequest::Command::Log:
+        startLog();
+        break;
+    default:
+        break;
+    }
+}
+
+// Listing.
+
+ControllerSummary Flasher::summaryOf(const ControllerEntry &entry, const ControllerLink &opened) const
+{
+    ControllerSummary summary;
+    const ModelInfo *model = modelForUnitType(entry.unitType);
+    summary.model = model ? QLatin1String(model->name) : QString::number(entry.unitType);
+    summary.unitType = entry.unitType;
+    summary.paths = entry.paths;
+    if (opened.isConnected()) {
+        summary.version = opened.deviceVersion();
+    } else {
+        summary.openError = opened.lastOpenError();
+        if (summary.openError.isEmpty())
+            summary.openError = tr("no answer");
+    }
+    return summary;
+}
+
+QString Flasher::showControllers(const QList<ControllerEntry> &entries)
+{
+    QString firstFailure;
+    for (const ControllerEntry &entry : entries) {
+        ControllerLink probe;
+        probe.connectTo(entry);
+        const ControllerSummary summary = summaryOf(entry, probe);
+        if (firstFailure.isEmpty() && !summary.openError.isEmpty())
+            firstFailure = tr("%1 (%2)").arg(pathText(entry.paths.first()), summary.openError);
+        emit event(FlashEvents::controller(summary));
+    }
+    return firstFailure;
+}
+
+void Flasher::list()
+{
+    const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
+    const QString firstFailure = showControllers(entries);
+    if (entries.isEmpty()) {
+        finish(ExitCode::NoController, QStringLiteral("no-controller"),
+               tr("No Tavoro controller found: connect one over USB and run again."));
+    } else if (!firstFailure.isEmpty()) {
+        finish(ExitCode::NoAccess, QStringLiteral("no-access"),
+               tr("Cannot open the controller at %1: %2.").arg(firstFailure, accessAdvice()));
+    } else {
+        finish(ExitCode::Success, QStringLiteral("listed"),
+               tr("%n controller(s) attached.", nullptr, int(entries.size())));
+    }
+}
+
+bool Flasher::openController()
+{
+    const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
+    QList<ControllerEntry> matching;
+    for (const ControllerEntry &entry : entries) {
+        if (request.device.isEmpty() || entry.paths.contains(request.device.toLocal8Bit()))
+            matching.append(entry);
+    }
+
+    if (matching.isEmpty()) {
+        if (!request.device.isEmpty() && !entries.isEmpty()) {
+            finish(ExitCode::NoController, QStringLiteral("no-controller"),
+                   tr("No controller at %1: run tavoro-flash list to see the attached ones.").arg(request.device));
+        } else {
+            finish(ExitCode::NoController, QStringLiteral("no-controller"),
+                   tr("No Tavoro controller found: connect one over USB and run again."));
+        }
+        return false;
+    }
+    if (matching.size() > 1) {
+        // The choice is the user's, never a guess.
+        showControllers(matching);
+        finish(ExitCode::SeveralControllers, QStringLiteral("several-controllers"),
+               tr("%1 controllers are attached: choose one with --device PATH (the paths are listed above).")
+                   .arg(matching.size()));
+        return false;
+    }
+
+    selected = matching.first();
+    if (!link.connectTo(selected)) {
+        const QString reason = link.lastOpenError().isEmpty() ? tr("no answer") : link.lastOpenError();
+        finish(ExitCode::NoAccess, QStringLiteral("no-access"),
+               tr("Cannot open the controller at %1 (%2): %3.")
+                   .arg(pathText(selected.paths.first()), reason, accessAdvice()));
+        return false;
+    }
+    emit event(FlashEvents::controller(summaryOf(selected, link)));
+    return true;
+}
+
+QString Flasher::controllerName() const
+{
+    const ModelInfo *model = modelForUnitType(selected.unitType);
+    return tr("%1 at %2 (firmware %3)")
+        .arg(model ? QLatin1String(model->name) : QString(), pathText(selected.paths.first()),
+             VersionText::firmware(link.deviceVersion()));
+}
+
+// The update check, as the window's Connect starts it.
+
+void Flasher::startCheck()
+{
+    stage = Stage::Checking;
+    checker = new UpdateChecker;
+    connect(checker, &UpdateChecker::findNewVersion, this, &Flasher::onFirmwareOffer);
+    connect(checker, &UpdateChecker::findMainNewVersion, this, &Flasher::onUpdaterOffer);
+    connect(checker, &UpdateChecker::youHaveLastVersion, this, &Flasher::onUpToDate);
+    connect(checker, &UpdateChecker::youHaveProblem, this, &Flasher::onCheckProblem);
+    connect(checker, &UpdateChecker::changeUpdateFileName, this, [this](const QString &path) { overridePath = path; });
+    connect(checker, &UpdateChecker::newUpdateFileDownloaded, this, [this](bool ready) {
+        if (ready)
+            onUpdateFileReady();
+    });
+    connect(checker, &UpdateChecker::downloadProgress, this, [this](int percent) {
+        if (stage == Stage::Downloading)
+            emitProgress(QStringLiteral("download"), percent);
+    });
+
+    if (const std::optional<quint8> version = link.checkedVersion())
+        checker->setCurrentVersion(QString::number(*version));
+    checker->setUnitType(link.unitType());
+    checker->checkVersion();
+}
+
+void Flasher::onFirmwareOffer(const QString &offered, const QString &changeLog)
+{
+    if (stage != Stage::Checking)
+        return;
+    offeredVersion = offered;
+    const int version = link.checkedVersion().value_or(0);
+    emit event(FlashEvents::firmwareOffer(version, VersionText::offeredNumber(offered), changeLog));
+    if (request.command == FlashRequest::Command::Check) {
+        finish(ExitCode::FirmwareAvailable, QStringLiteral("firmware-available"),
+               tr("Newer firmware is available: run tavoro-flash update to install it."));
+        return;
+    }
+    askToSend(tr("Download firmware %1 and install it on the %2?")
+                  .arg(VersionText::firmware(VersionText::offeredNumber(offered)), controllerName()));
+}
+
+void Flasher::onUpdaterOffer(const QString &offered, const QString &changeLog)
+{
+    if (stage != Stage::Checking)
+        return;
+    emit event(FlashEvents::updaterOffer(VersionText::offeredNumber(offered), changeLog));
+    finish(ExitCode::NewerUpdater, QStringLiteral("newer-updater"),
+           tr("Install the newer Tavoro updater first, then run again."));
+}
+
+void Flasher::onUpToDate()
+{
+    if (stage != Stage::Checking)
+        return;
+    emit event(FlashEvents::upToDate(link.checkedVersion().value_or(0)));
+    finish(ExitCode::Success, QStringLiteral("up-to-date"),
+           request.command == FlashRequest::Command::Update ? tr("Nothing to install.") : tr("Nothing to do."));
+}
+
+void Flasher::onCheckProblem(const QString &message)
+{
+    if (stage != Stage::Checking && stage != Stage::Downloading)
+        return;
+    if (message == QLatin1String(connectionProblem)) {
+        finish(ExitCode::ServerUnreachable, QStringLiteral("server-unreachable"),
+               tr("Cannot reach the download server %1: check the internet connection (and the http_proxy "
+                  "setting), then run again.").arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
+        return;
+    }
+    finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+           tr("Cannot save the firmware in %1: check free space and write access there, then run again.")
+               .arg(FirmwareFiles::programDirectory()));
+}
+
+// With the hand-placed override file the check offers no version: the
+// file is taken as it is, after the same confirmation.
+void Flasher::onUpdateFileReady()
+{
+    if (stage == Stage::Checking && !overridePath.isEmpty()) {
+        emit event(FlashEvents::overrideFile(overridePath));
+        if (request.command == FlashRequest::Command::Check) {
+            finish(ExitCode::FirmwareAvailable, QStringLiteral("firmware-available"),
+                   tr("An update file is in place: run tavoro-flash update to install it."));
+            return;
+        }
+        askToSend(tr("Send %1 to the %2?").arg(overridePath, controllerName()));
+        return;
+    }
+    if (stage != Stage::Downloading)
+        return;
+    emit event(FlashEvents::firmwareStored(FirmwareFiles::updateFilePath()));
+    startTransfer(FirmwareFiles::updateFilePath());
+}
+
+// Confirmation, then the transfer.
+
+void Flasher::askToSend(const QString &question)
+{
+    stage = Stage::Confirming;
+    if (request.yes) {
+        confirm(true);
+        return;
+    }
+    emit confirmationNeeded(question);
+}
+
+void Flasher::confirm(bool yes)
+{
+    if (stage != Stage::Confirming)
+        return;
+    if (!yes) {
+        finish(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"),
+               tr("Nothing done: the update was not confirmed. The controller was not touched."));
+        return;
+    }
+    if (!request.file.isEmpty()) {
+        startTransfer(request.file);
+    } else if (!overridePath.isEmpty()) {
+        startTransfer(overridePath);
+    } else {
+        stage = Stage::Downloading;
+        phaseClock.start();
+        checker->onNeedDownloadNewFirmware();
+    }
+}
+
+void Flasher::startTransfer(const QString &path)
+{
+    stage = Stage::Transferring;
+    updateFilePath = path;
+    engine = new TransferEngine(&link);
+    engine->setUpdateFileName(path);
+    connect(engine, &TransferEngine::transferStarted, this, [this] {
+        phaseClock.start();
+        emit event(FlashEvents::transferStarted(updateFilePath, engine->reportCount()));
+    });
+    connect(engine, &TransferEngine::transferProgress, this, [this](int percent) {
+        emitProgress(QStringLiteral("transfer"), percent, engine->reportsSent(), engine->reportCount());
+    });
+    connect(engine, &TransferEngine::libraryProgress, this, [this](int current, int total) {
+        if (total > 0)
+            emitProgress(QStringLiteral("transfer"), int(qint64(current) * 100 / total));
+    });
+    connect(engine, &TransferEngine::transferCompleted, this, [this] {
+        if (stage != Stage::Transferring)
+            return;
+        stage = Stage::Installing;
+        phaseClock.start();
+        emit event(FlashEvents::transferCompleted());
+    });
+    connect(engine, &TransferEngine::updateProgress, this, [this](int percent) {
+        if (stage == Stage::Installing)
+            emitProgress(QStringLiteral("install"), percent);
+    });
+    connect(engine, &TransferEngine::updateFinished, this, [this] {
+        if (link.unitType() == mossUnitType) {
+            finish(ExitCode::Success, QStringLiteral("installing"),
+                   tr("The controller installs the update on its own now: do not power it off until it has finished."));
+            return;
+        }
+        finish(ExitCode::Success, QStringLiteral("installed"),
+               tr("Update installed. Disconnect the controller (or power it off) and reconnect it: "
+                  "it then runs the new firmware."));
+    });
+    connect(engine, &TransferEngine::failed, this, &Flasher::onTransferFailed);
+    engine->startOrStop();
+}
+
+void Flasher::onTransferFailed(TransferEngine::Failure failure)
+{
+    if (stage != Stage::Transferring && stage != Stage::Installing)
+        return;
+    using F = TransferEngine::Failure;
+    const QString again = tr("check the USB connection and run update again");
+    switch (failure) {
+    case F::FileNotLoaded:
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("Cannot read the update file %1 whole: check the disk and run update again.").arg(updateFilePath));
+        break;
+    case F::StartNotWritten:
+        finish(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
+               tr("Cannot write to the controller; it was not changed: %1.").arg(again));
+        break;
+    case F::DeviceTimeout:
+        finish(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
+               tr("The controller timed out waiting for the image and keeps its old firmware: %1.").arg(again));
+        break;
+    case F::DeviceInternalError:
+        finish(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
+               tr("The controller reported an internal error and keeps its old firmware: power it off and on, "
+                  "then run update again."));
+        break;
+    case F::PacketsSkipped:
+        finish(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
+               tr("The controller missed reports (packets skipped) and keeps its old firmware: %1.").arg(again));
+        break;
+    case F::WrongMd5:
+        finish(ExitCode::WrongMd5, QStringLiteral("wrong-md5"),
+               tr("The controller rejected the image (wrong MD5) and keeps its old firmware: %1.").arg(again));
+        break;
+    case F::UpdateInternalError:
+        finish(ExitCode::InstallFailed, QStringLiteral("install-failed"),
+               tr("The controller could not install the update (internal error): power it off and on, "
+                  "then run update again."));
+        break;
+    case F::WrongFile:
+        finish(ExitCode::InstallFailed, QStringLiteral("install-failed"),
+               tr("The controller rejected the image as a wrong file: make sure the firmware is for this model "
+                  "(or run update without --file), then run update again."));
+        break;
+    case F::EndNotWritten:
+        finish(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
+               tr("Cannot send the end of the transfer to the controller: %1.").arg(again));
+        break;
+    case F::ConnectionLost:
+        if (stage == Stage::Installing) {
+            finish(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
+                   tr("The controller disconnected while installing; the result is unknown: reconnect it and "
+                      "run tavoro-flash list to see its firmware version."));
+        } else {
+            finish(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
+                   tr("The controller disconnected in mid-transfer and keeps its old firmware: reconnect it "
+                      "and run update again."));
+        }
+        break;
+    case F::LibraryMissing:
+        finish(ExitCode::LibraryMissing, QStringLiteral("library-missing"),
+               tr("The transfer library for MOSS controllers is not installed: reinstall the Tavoro updater."));
+        break;
+    }
+}
+
+// The device log, as the window's hidden "Download log file" fetches it.
+
+void Flasher::startLog()
+{
+    if (link.isPair()) {
+        finish(ExitCode::NotSupported, QStringLiteral("not-supported"),
+               tr("The log of a two-unit controller cannot be downloaded: connect a single-unit controller."));
+        return;
+    }
+    stage = Stage::LogDownload;
+    phaseClock.start();
+    logDownloader = new LogDownloader(nullptr);
+    logThread = new QThread;
+    logDownloader->moveToThread(logThread);
+    // The downloader drives itself on its own thread; the acknowledgements
+    // need no round trip through this one.
+    connect(logDownloader, &LogDownloader::needwaitLogFileMd5, logDownloader, &LogDownloader::waitLogFileMd5);
+    connect(logDownloader, &LogDownloader::needreadLogPart, logDownloader, &LogDownloader::readLogPart);
+    connect(logDownloader, &LogDownloader::needresendMessage, logDownloader, &LogDownloader::resendMessage);
+    connect(logDownloader, &LogDownloader::needdataCompleted, logDownloader, &LogDownloader::dataCompleted);
+    connect(logDownloader, &LogDownloader::logDownloadProgress, this, [this](int percent) {
+        logWatchdog->start();
+        emitProgress(QStringLiteral("log"), percent);
+    });
+    connect(logDownloader, &LogDownloader::logDownloadFinished, this, &Flasher::onLogFinished);
+
+    logWatchdog = new QTimer(this);
+    logWatchdog->setSingleShot(true);
+    logWatchdog->setInterval(logStallMs);
+    connect(logWatchdog, &QTimer::timeout, logDownloader, &LogDownloader::stopTransfer);
+
+    logThread->start();
+    logDownloader->setDevice(link.device(), link.unitType());
+    logWatchdog->start();
+    logDownloader->startDownload(1);
+}
+
+void Flasher::onLogFinished(bool complete)
+{
+    if (stage != Stage::LogDownload)
+        return;
+    logWatchdog->stop();
+    const QString path = logDownloader->filePath();
+    if (stopRequested) {
+        finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
+               tr("Stopped. The part of the log received so far is in %1.").arg(path));
+        return;
+    }
+    if (!complete) {
+        finish(ExitCode::LogIncomplete, QStringLiteral("log-incomplete"),
+               tr("The controller did not send its whole log: reconnect it and run log again "
+                  "(the part received is in %1).").arg(path));
+        return;
+    }
+    emit event(FlashEvents::logSaved(path));
+    if (!request.output.isEmpty()) {
+        QFile::remove(request.output);
+        if (!QFile::copy(path, request.output)) {
+            finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   tr("Cannot write %1: check the path and write access; the log is in %2.").arg(request.output, path));
+            return;
+        }
+        emit event(FlashEvents::logSaved(request.output));
+    }
+    finish(ExitCode::Success, QStringLiteral("log-downloaded"),
+           tr("Device log downloaded (%n byte(s)).", nullptr, int(QFileInfo(path).size())));
+}
+
+// Ctrl+C.
+
+void Flasher::interrupt()
+{
+    switch (stage) {
+    case Stage::Done:
+        return;
+    case Stage::Idle:
+    case Stage::Checking:
+    case Stage::Confirming:
+    case Stage::Downloading:
+        finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
+               tr("Stopped. The controller was not touched."));
+        return;
+    case Stage::Transferring:
+        engine->startOrStop();
+        finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
+               tr("Stopped in mid-transfer: the controller holds a partial image, keeps its old firmware and "
+                  "will time out. Run update again."));
+        return;
+    case Stage::Installing:
+        finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
+               tr("Stopped after the transfer: the controller is installing the update. Do not power it off "
+                  "until it has finished."));
+        return;
+    case Stage::LogDownload:
+        // Ends in onLogFinished(), once the downloader has closed the file.
+        stopRequested = true;
+        logDownloader->stopTransfer();
+        return;
+    }
+}
+
+void Flasher::emitProgress(const QString &phase, int percent, int done, int total)
+{
+    emit progress({ phase, percent, done, total, phaseClock.isValid() ? phaseClock.elapsed() : 0 });
+}
+
+void Flasher::finish(ExitCode code, const QString &outcome, const QString &message)
+{
+    if (stage == Stage::Done)
+        return;
+    stage = Stage::Done;
+    if (logWatchdog)
+        logWatchdog->stop();
+    qDebug().noquote() << "flasher result" << int(code) << message;
+    emit event(FlashEvents::result(code, outcome, message));
+    emit finished(int(code));
+}

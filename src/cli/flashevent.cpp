@@ -1,0 +1,147 @@
+#include "flashevent.h"
+
+#include "app/version.h"
+#include "update/versiontext.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace FlashEvents {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("FlashEvents", text);
+}
+
+FlashEvent make(const QString &kind, const QString &text, QJsonObject fields = {})
+{
+    return { kind, text, fields, false };
+}
+
+// A change log under its offer, indented, without trailing blank lines.
+QString withChangeLog(const QString &text, const QString &changeLog)
+{
+    const QString log = changeLog.trimmed();
+    if (log.isEmpty())
+        return text;
+    QString indented;
+    for (const QString &line : log.split(QLatin1Char('\n')))
+        indented += QLatin1String("\n    ") + line;
+    return text + indented;
+}
+
+} // namespace
+
+// "event" comes first, so that a person reading the lines sees what each is;
+// QJsonDocument would sort it among the other keys.
+QByteArray jsonLine(const FlashEvent &event)
+{
+    const QByteArray kind = QJsonDocument(QJsonArray { event.kind }).toJson(QJsonDocument::Compact);
+    QByteArray line = "{\"event\":" + kind.mid(1, kind.size() - 2);
+    if (!event.fields.isEmpty())
+        line += ',' + QJsonDocument(event.fields).toJson(QJsonDocument::Compact).mid(1);
+    else
+        line += '}';
+    return line + '\n';
+}
+
+FlashEvent controller(const ControllerSummary &summary)
+{
+    QJsonArray paths;
+    QStringList pathTexts;
+    for (const QByteArray &path : summary.paths) {
+        paths.append(QString::fromLocal8Bit(path));
+        pathTexts.append(QString::fromLocal8Bit(path));
+    }
+    QJsonObject fields {
+        { QStringLiteral("model"), summary.model },
+        { QStringLiteral("unitType"), summary.unitType },
+        { QStringLiteral("paths"), paths },
+    };
+    QString version = QStringLiteral("?");
+    if (summary.version) {
+        version = VersionText::firmware(*summary.version);
+        fields.insert(QStringLiteral("firmware"), version);
+    }
+    QString text = QStringLiteral("%1  firmware %2  %3")
+                       .arg(summary.model, version, pathTexts.join(QLatin1Char(' ')));
+    if (!summary.openError.isEmpty()) {
+        fields.insert(QStringLiteral("openError"), summary.openError);
+        text += tr("  (cannot open: %1)").arg(summary.openError);
+    }
+    return make(QStringLiteral("controller"), text, fields);
+}
+
+FlashEvent upToDate(int version)
+{
+    return make(QStringLiteral("up-to-date"),
+                tr("The controller runs the latest firmware, %1.").arg(VersionText::firmware(version)),
+                { { QStringLiteral("firmware"), VersionText::firmware(version) } });
+}
+
+FlashEvent firmwareOffer(int version, int offered, const QString &changeLog)
+{
+    const QString text = tr("Firmware %1 is available; the controller runs %2.")
+                             .arg(VersionText::firmware(offered), VersionText::firmware(version));
+    return make(QStringLiteral("firmware-available"), withChangeLog(text, changeLog),
+                { { QStringLiteral("firmware"), VersionText::firmware(version) },
+                  { QStringLiteral("offered"), VersionText::firmware(offered) },
+                  { QStringLiteral("changeLog"), changeLog } });
+}
+
+FlashEvent updaterOffer(int offered, const QString &changeLog)
+{
+    const QString text = tr("Tavoro updater %1 is available (this is %2); install it before updating firmware.")
+                             .arg(VersionText::updater(offered), VersionText::updater(updaterVersion));
+    return make(QStringLiteral("newer-updater"), withChangeLog(text, changeLog),
+                { { QStringLiteral("offered"), VersionText::updater(offered) },
+                  { QStringLiteral("changeLog"), changeLog } });
+}
+
+FlashEvent overrideFile(const QString &path)
+{
+    return make(QStringLiteral("override-file"),
+                tr("The update file %1 is used instead of the online check.").arg(path),
+                { { QStringLiteral("path"), path } });
+}
+
+FlashEvent firmwareStored(const QString &path)
+{
+    return make(QStringLiteral("downloaded"), tr("Firmware downloaded to %1.").arg(path),
+                { { QStringLiteral("path"), path } });
+}
+
+FlashEvent transferStarted(const QString &path, int reports)
+{
+    return make(QStringLiteral("transfer-started"), tr("Sending %1 to the controller.").arg(path),
+                { { QStringLiteral("path"), path }, { QStringLiteral("reports"), reports } });
+}
+
+FlashEvent transferCompleted()
+{
+    return make(QStringLiteral("transfer-completed"),
+                tr("Transfer complete. The controller is installing the update: do not power it off."));
+}
+
+FlashEvent logSaved(const QString &path)
+{
+    return make(QStringLiteral("log-saved"), tr("Device log written to %1.").arg(path),
+                { { QStringLiteral("path"), path } });
+}
+
+FlashEvent result(ExitCode code, const QString &outcome, const QString &message)
+{
+    const bool ok = code == ExitCode::Success || code == ExitCode::FirmwareAvailable;
+    FlashEvent event = make(QStringLiteral("result"), message,
+                            { { QStringLiteral("exitCode"), int(code) },
+                              { QStringLiteral("ok"), ok },
+                              { QStringLiteral("outcome"), outcome },
+                              { QStringLiteral("message"), message } });
+    event.isError = !ok;
+    return event;
+}
+
+} // namespace FlashEvents

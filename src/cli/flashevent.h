@@ -1,0 +1,60 @@
+#ifndef FLASHEVENT_H
+#define FLASHEVENT_H
+
+#include "exitcode.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// One thing the flasher tells its user: a line for a person and the same
+// as a JSON object for a script.
+struct FlashEvent
+{
+    QString kind;        // the JSON object's "event"
+    QString text;        // for a person; a change log adds lines
+    QJsonObject fields;  // the details, without "event"
+    bool isError = false;
+};
+
+// An attached controller as the flasher shows it.
+struct ControllerSummary
+{
+    QString model;                  // the model table's name
+    int unitType = -1;
+    QList<QByteArray> paths;        // a pair: right half, then left half
+    std::optional<int> version;     // as the window shows it; nullopt: not opened
+    QString openError;              // why it could not be opened
+};
+
+// The events, built from what happened. Pure.
+namespace FlashEvents {
+
+// {"event": kind, ...fields} as one line, ending in LF.
+QByteArray jsonLine(const FlashEvent &event);
+
+// A controller: listed, or picked for the command.
+FlashEvent controller(const ControllerSummary &summary);
+
+// The update check's findings.
+FlashEvent upToDate(int version);
+FlashEvent firmwareOffer(int version, int offered, const QString &changeLog);
+FlashEvent updaterOffer(int offered, const QString &changeLog);
+FlashEvent overrideFile(const QString &path);
+
+// Steps of an update and of a log download.
+FlashEvent firmwareStored(const QString &path);
+FlashEvent transferStarted(const QString &path, int reports);
+FlashEvent transferCompleted();
+FlashEvent logSaved(const QString &path);
+
+// The last event of every run: {"event": "result", "exitCode", "ok",
+// "outcome", "message"}. Success and FirmwareAvailable count as ok.
+FlashEvent result(ExitCode code, const QString &outcome, const QString &message);
+
+} // namespace FlashEvents
+
+#endif // FLASHEVENT_H

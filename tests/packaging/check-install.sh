@@ -9,14 +9,16 @@ trap 'rm -rf "$stage"' EXIT
 
 DESTDIR="$stage/root" cmake --install "$build" --prefix /usr >/dev/null
 
-for file in usr/bin/tavoro-updater \
-            usr/libexec/tavoro-updater/tavoro-updater \
+for file in usr/bin/tavoro-updater usr/bin/tavoro-flash \
+            usr/libexec/tavoro-updater/tavoro-updater usr/libexec/tavoro-updater/tavoro-flash \
             usr/share/applications/tavoro-updater.desktop \
             usr/share/icons/hicolor/256x256/apps/tavoro-updater.png \
             usr/lib/udev/rules.d/70-tavoro-updater.rules; do
     [ -e "$stage/root/$file" ] || { echo "missing after install: $file"; exit 1; }
 done
-[ -x "$stage/root/usr/bin/tavoro-updater" ] || { echo "launcher is not executable"; exit 1; }
+for launcher in tavoro-updater tavoro-flash; do
+    [ -x "$stage/root/usr/bin/$launcher" ] || { echo "$launcher launcher is not executable"; exit 1; }
+done
 desktop-file-validate "$stage/root/usr/share/applications/tavoro-updater.desktop"
 
 # The launcher runs a per-user copy, whose directory takes the program log.
@@ -32,10 +34,17 @@ kill $pid 2>/dev/null || true
 wait $pid 2>/dev/null || true
 grep -qs ' : program started$' "$copy"/*.log || { echo "the launched copy wrote no program log"; exit 1; }
 
+# The flasher's launcher runs its copy in the same directory, with the
+# arguments it was given.
+help="$(HOME="$stage/home" XDG_DATA_HOME= "$stage/root/usr/bin/tavoro-flash" --help)"
+grep -q '^Usage: tavoro-flash' <<<"$help" || { echo "the flasher's launcher did not pass --help on"; exit 1; }
+[ -x "$copy/tavoro-flash" ] || { echo "the flasher's launcher left no copy in $copy"; exit 1; }
+
 (cd "$stage" && cpack -G DEB -B "$stage/deb" --config "$build/CPackConfig.cmake" >/dev/null)
 package="$(ls "$stage"/deb/*.deb)"
 contents="$(dpkg-deb -c "$package")"
-for file in ./usr/bin/tavoro-updater ./usr/share/applications/tavoro-updater.desktop \
+for file in ./usr/bin/tavoro-updater ./usr/bin/tavoro-flash ./usr/libexec/tavoro-updater/tavoro-flash \
+            ./usr/share/applications/tavoro-updater.desktop \
             ./usr/lib/udev/rules.d/70-tavoro-updater.rules; do
     grep -q " $file\$" <<<"$contents" || { echo "package lacks $file"; exit 1; }
 done

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QThread>
 #include <QTimer>
 
@@ -113,6 +114,9 @@ void LogDownloader::checkFile()
     // A second round that does not add up either is kept as it is: asking
     // again and again would never end with a controller that miscounts.
     if (partsReceived == totalParts || startedOver) {
+        if (partsReceived != totalParts)
+            qDebug() << "log download kept after a second miscount: parts received" << partsReceived
+                     << "of" << totalParts;
         emit needdataCompleted(1);
         finish(partsReceived == totalParts);
         return;
@@ -158,6 +162,8 @@ void LogDownloader::waitLogFileMd5()
     const QDeadlineTimer giveUp(headerWaitLimitMs);
     while (!waitInterrupted()) {
         if (!handle || giveUp.hasExpired()) {
+            if (handle)
+                qDebug() << "log download gave up: no log header within" << headerWaitLimitMs << "ms";
             finish();
             return;
         }

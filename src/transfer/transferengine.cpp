@@ -110,11 +110,11 @@ void MainWindow::failAcknowledgement(const QString &text)
 
 void MainWindow::startStep()
 {
-    qDebug().nospace() << "byteArray.size()=" << firmwareImage.size();
+    qDebug() << "byteArray.size()=" << firmwareImage.size();
     totalSize = firmwareImage.size();
 
     const QByteArray md5 = QCryptographicHash::hash(firmwareImage, QCryptographicHash::Md5).toHex();
-    qDebug().nospace() << "md5=" << md5.constData();
+    qDebug() << "md5=" << QString::fromLatin1(md5);
 
     const QByteArray report = Report::buildTransferStart({ commandOffset, dataOffset }, md5);
     const auto *bytes = reinterpret_cast<const unsigned char *>(report.constData());
@@ -130,10 +130,10 @@ void MainWindow::startStep()
         const int written = hid_write(device, bytes, size_t(report.size()));
         if (written == -1) {
             reportWriteFailure();
-            qDebug().noquote() << "report is not send ret" << written << hidText(hid_error(device));
+            qDebug() << "report is not send ret" << written << hidText(hid_error(device));
             return;
         }
-        qDebug().nospace() << "start report is send bytes " << written << " header " << int(bytes[1]);
+        qDebug() << "start report is send bytes " << written << " header " << int(bytes[1]);
         startSent = 1;
         return;
     }
@@ -145,7 +145,7 @@ void MainWindow::startStep()
             reportWriteFailure();
             continue;
         }
-        qDebug().nospace() << "start report is send bytes " << written;
+        qDebug() << "start report is send bytes " << written;
         startSent = 1;
     }
 }

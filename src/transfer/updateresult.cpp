@@ -5,12 +5,14 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "device/hidstrings.h"
 #include "device/models.h"
 #include "device/reports.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMessageBox>
+#include <QTimer>
 
 // In pair mode both halves must answer; the verdict is the left half's
 // (secondDevice), read into the same buffer after the right half's.
@@ -19,10 +21,21 @@ void MainWindow::resultStep()
     qDebug() << "waitingApplyingUpdate ";
 
     unsigned char payload[Report::payloadSize];
-    if (hid_read_timeout(device, payload, sizeof payload, Report::resultReadTimeout) <= 0)
+    hid_device *half = device;
+    int read = hid_read_timeout(half, payload, sizeof payload, Report::resultReadTimeout);
+    if (read > 0 && pairMode == pairModeOn) {
+        half = secondDevice;
+        read = hid_read_timeout(half, payload, sizeof payload, Report::resultReadTimeout);
+    }
+    // A controller that has gone fails every read at once instead of
+    // waiting: two failures in a row end the phase rather than spinning.
+    if (read < 0) {
+        if (++resultReadFailures >= 2)
+            loseConnection(half);
         return;
-    if (pairMode == pairModeOn
-        && hid_read_timeout(secondDevice, payload, sizeof payload, Report::resultReadTimeout) <= 0)
+    }
+    resultReadFailures = 0;
+    if (read == 0)
         return;
 
     const bool utpPath = unitType == mossUnitType;
@@ -74,6 +87,18 @@ void MainWindow::resultStep()
     default:
         break;
     }
+}
+
+void MainWindow::loseConnection(hid_device *half)
+{
+    if (transferTimer)
+        transferTimer->stop();
+    fakeProgressActive = 0;
+    qDebug() << "connection lost while applying the update" << hidText(hid_error(half));
+    QMessageBox::critical(this, tr("Error"),
+        tr("The connection with the controller was lost while it was applying the update, so the result is "
+           "unknown.\nReconnect the controller and press Connect to read its version."),
+        QMessageBox::Ok);
 }
 
 // Moves the update bar by one every second call, from 0 up to 99; only the

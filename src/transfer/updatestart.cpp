@@ -29,7 +29,7 @@ void MainWindow::updateDevice()
 
     bool loaded = false;
     if (updateFile.open(QIODevice::ReadOnly)) {
-        qDebug().noquote() << "file opened" << updateFile.fileName();
+        qDebug() << "file opened" << updateFile.fileName();
         // A file that yields fewer bytes than it holds (an I/O error, a file
         // cut short while read) must not be announced as a whole image.
         const qint64 expected = updateFile.size();

@@ -83,7 +83,7 @@ void MainWindow::sendTransferEndUTP()
                                   size_t(report.size()));
     if (written == -1) {
         QMessageBox::critical(this, tr("Error HID device"), tr("Connection lost."), QMessageBox::Ok);
-        qDebug().noquote() << "report is not send ret" << written << hidText(hid_error(device));
+        qDebug() << "report is not send ret" << written << hidText(hid_error(device));
         QCoreApplication::quit();
     }
 

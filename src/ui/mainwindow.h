@@ -77,6 +77,7 @@ private:
     void startStep();
     void dataStep();
     void resultStep();
+    void loseConnection(hid_device *half);
     void writeDataReport(const QByteArray &report);
     void failAcknowledgement(const QString &text);
 
@@ -101,6 +102,7 @@ private:
     int totalSize = 1;
     int packetIndex = 0;
     int fakeProgressActive = 0;
+    int resultReadFailures = 0;  // in a row, in the result phase
 
     hid_device *device = nullptr;
     hid_device *secondDevice = nullptr;

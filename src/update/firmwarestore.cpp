@@ -1,6 +1,7 @@
 #include "firmwarestore.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 FirmwareStore::FirmwareStore(const QString &updateFilePath)
     : updatePath(updateFilePath)
@@ -17,33 +18,65 @@ QString FirmwareStore::backupFilePath() const
     return updatePath + QLatin1String(".bkp");
 }
 
-FirmwareStore::Result FirmwareStore::store(const QByteArray &image) const
+// Every step is checked, and a failed step undoes the ones before it, so
+// that "Update Device" never sends a stale image believing it new.
+bool FirmwareStore::store(const QByteArray &image)
 {
+    lastError.clear();
     const QString temporary = temporaryFilePath();
-    if (QFile::exists(temporary))
+    if (!remove(temporary) || !writeTemporary(image)) {
         QFile::remove(temporary);
-
-    if (!writeTemporary(image)) {
-        QFile::remove(temporary);
-        return Result::WriteFailed;
+        return false;
     }
 
     const QString backup = backupFilePath();
-    if (QFile::exists(backup))
-        QFile::remove(backup);
-    QFile::rename(updatePath, backup);
-    QFile::rename(temporary, updatePath);
-    return QFile::exists(updatePath) ? Result::Stored : Result::UpdateFileMissing;
+    const bool hadUpdateFile = QFileInfo::exists(updatePath);
+    if (!remove(backup) || (hadUpdateFile && !rename(updatePath, backup))) {
+        QFile::remove(temporary);
+        return false;
+    }
+    if (!rename(temporary, updatePath)) {
+        QFile::remove(temporary);
+        if (hadUpdateFile)
+            QFile::rename(backup, updatePath);
+        return false;
+    }
+    return true;
 }
 
 // True only when every byte reached the file and it closed cleanly: a
 // short write (a full disk) must never become the update file.
-bool FirmwareStore::writeTemporary(const QByteArray &image) const
+bool FirmwareStore::writeTemporary(const QByteArray &image)
 {
     QFile file(temporaryFilePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+        return fail(file.fileName(), file.errorString());
     const bool written = file.write(image) == image.size() && file.flush();
     file.close();
-    return written && file.error() == QFileDevice::NoError;
+    if (!written || file.error() != QFileDevice::NoError)
+        return fail(file.fileName(), file.errorString());
+    return true;
+}
+
+// Removing a file that is not there succeeds.
+bool FirmwareStore::remove(const QString &path)
+{
+    QFile file(path);
+    if (!QFileInfo::exists(path) || file.remove())
+        return true;
+    return fail(path, file.errorString());
+}
+
+bool FirmwareStore::rename(const QString &from, const QString &to)
+{
+    QFile file(from);
+    if (file.rename(to))
+        return true;
+    return fail(from, file.errorString());
+}
+
+bool FirmwareStore::fail(const QString &path, const QString &reason)
+{
+    lastError = QStringLiteral("\"%1\": %2").arg(path, reason);
+    return false;
 }

@@ -11,27 +11,28 @@
 class FirmwareStore
 {
 public:
-    enum class Result {
-        Stored,             // the image is the update file now
-        WriteFailed,        // the temporary file could not be written; the
-                            // update file and its backup are as they were
-        UpdateFileMissing,  // written, but the renames left no update file
-    };
-
     explicit FirmwareStore(const QString &updateFilePath);
 
     QString updateFilePath() const { return updatePath; }
     QString temporaryFilePath() const;
     QString backupFilePath() const;
 
-    // Stores `image` unchanged. A leftover temporary file is replaced; the
-    // old backup is deleted only after the new image has been written.
-    Result store(const QByteArray &image) const;
+    // Stores `image` unchanged and returns true when it is the update file.
+    // On false, errorString() names the file that failed and the system's
+    // reason, and the update file is what it was before: the previous
+    // image, or none if there was none. Never a partial image.
+    bool store(const QByteArray &image);
+
+    QString errorString() const { return lastError; }
 
 private:
-    bool writeTemporary(const QByteArray &image) const;
+    bool writeTemporary(const QByteArray &image);
+    bool remove(const QString &path);
+    bool rename(const QString &from, const QString &to);
+    bool fail(const QString &path, const QString &reason);
 
     QString updatePath;
+    QString lastError;
 };
 
 #endif // FIRMWARESTORE_H

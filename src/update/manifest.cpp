@@ -4,6 +4,7 @@
 #include "device/models.h"
 
 #include <QStringList>
+#include <QUrl>
 
 namespace Manifest {
 
@@ -38,6 +39,13 @@ QString modelKey(int unitType, bool *known)
     return QLatin1String(model ? model->manifestKey : "CALYX2");
 }
 
+bool isWebAddress(const QString &address)
+{
+    const QUrl url(address, QUrl::StrictMode);
+    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+           && !url.host().isEmpty();
+}
+
 Check evaluate(const QByteArray &body, int unitType, const QString &currentVersion)
 {
     const QMap<QString, QString> map = entries(body);
@@ -51,9 +59,10 @@ Check evaluate(const QByteArray &body, int unitType, const QString &currentVersi
     values.mainVersion = map.value(QStringLiteral("MainVer"));
     values.mainChangeLogUrl = map.value(QStringLiteral("MainChangeLog"));
     values.mainBinaryUrl = map.value(QStringLiteral("WinMainBin"));
+    check.updaterAddressRefused = !values.mainBinaryUrl.isEmpty() && !isWebAddress(values.mainBinaryUrl);
 
     if (values.firmwareVersion.isEmpty() || values.firmwareBinaryUrl.isEmpty()
-        || values.firmwareChangeLogUrl.isEmpty() || values.mainBinaryUrl.isEmpty()
+        || values.firmwareChangeLogUrl.isEmpty() || values.mainBinaryUrl.isEmpty() || check.updaterAddressRefused
         || values.mainVersion.isEmpty()) {
         check.outcome = Outcome::InformationMissing;
         return check;

@@ -35,6 +35,9 @@ struct Check
     Values values;
     Outcome outcome = Outcome::InformationMissing;
     bool unitTypeKnown = true;  // false: the fallback model key was used
+    // The "WinMainBin" value is present but not a web address, so it
+    // counts as missing: it would otherwise reach the desktop's opener.
+    bool updaterAddressRefused = false;
 };
 
 // Removes every carriage-return byte, so that CR LF and LF lines read alike.
@@ -49,6 +52,10 @@ QMap<QString, QString> entries(const QByteArray &body);
 // The prefix of the model's manifest keys. An unknown unit type gets
 // "CALYX2" and `known` (when given) is set to false.
 QString modelKey(int unitType, bool *known = nullptr);
+
+// True for an absolute "http://" or "https://" address with a host: the
+// only kind the desktop's opener is handed.
+bool isWebAddress(const QString &address);
 
 // Reads the body for the unit of `unitType` that runs `currentVersion`
 // (decimal text of its one-byte version) and decides the outcome.

@@ -218,12 +218,15 @@ void UpdateChecker::replyFinished()
     const Manifest::Check check = Manifest::evaluate(manifestData, unitType, currentVersion);
     if (!check.unitTypeKnown)
         qErrnoWarning("Can't recog unitType %d", unitType);
+    if (check.updaterAddressRefused)
+        qWarning() << "Updater address is not a web address:" << check.values.mainBinaryUrl;
     firmwareVersion = check.values.firmwareVersion;
     firmwareBinaryUrl = check.values.firmwareBinaryUrl;
     firmwareChangeLogUrl = check.values.firmwareChangeLogUrl;
     mainVersion = check.values.mainVersion;
     mainChangeLogUrl = check.values.mainChangeLogUrl;
-    mainBinaryUrl = check.values.mainBinaryUrl;
+    if (!check.updaterAddressRefused)
+        mainBinaryUrl = check.values.mainBinaryUrl;
 
     switch (check.outcome) {
     case Manifest::Outcome::InformationMissing:
@@ -298,28 +301,19 @@ void UpdateChecker::replyFinishedOnDone()
     }
     httpReadyRead2();
 
-    const FirmwareStore store(FirmwareFiles::updateFilePath());
-    const FirmwareStore::Result result = store.store(firmwareData);
-    const QString errorText = currentReply->errorString();
+    FirmwareStore store(FirmwareFiles::updateFilePath());
+    const bool stored = store.store(firmwareData);
     currentReply->deleteLater();
     currentReply = nullptr;
     manifestData.clear();
     firmwareData.clear();
 
-    switch (result) {
-    case FirmwareStore::Result::Stored:
+    if (stored) {
         emit newUpdateFileDownloaded(true);
-        break;
-    case FirmwareStore::Result::WriteFailed:
-        emit youHaveProblem(QLatin1String(savingFailed), QLatin1String(savingAdvice));
-        logLine(savingFailed);
-        break;
-    case FirmwareStore::Result::UpdateFileMissing:
-        emit youHaveProblem(QLatin1String(savingFailed), QLatin1String(savingAdvice));
-        logLine("Error not found update file");
-        emit checkversionError(errorText);
-        break;
+        return;
     }
+    emit youHaveProblem(QLatin1String(savingFailed), QLatin1String(savingAdvice));
+    qWarning().noquote() << savingFailed << store.errorString();
 }
 
 // Every certificate error is accepted. Downloads go over plain http, so this

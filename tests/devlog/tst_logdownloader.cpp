@@ -5,6 +5,7 @@
 #include "devicelogfiles.h"
 #include "devlog/logdownloader.h"
 #include "eventloop.h"
+#include "logcapture.h"
 
 #include <hidsim.h>
 
@@ -141,7 +142,8 @@ private slots:
     void halts();
     void stopDuringPartLoop_data();
     void stopDuringPartLoop();
-    void deviceGoneDuringHeaderWait();
+    void headerWaitEnds_data();
+    void headerWaitEnds();
 
 private:
     HidSim::Controller attach(int unitType, const QByteArray &log);
@@ -329,14 +331,18 @@ void TestLogDownloader::lastPartCountBeyondReport()
 void TestLogDownloader::partCountMismatchStartsOver_data()
 {
     QTest::addColumn<bool>("miscountsAgain");
+    QTest::addColumn<QStringList>("logLines");
 
-    QTest::newRow("once") << false;
-    QTest::newRow("every time") << true;
+    QTest::newRow("once") << false << QStringList();
+    QTest::newRow("every time") << true
+        << QStringList{ "log download kept after a second miscount: parts received 1 of 6" };
 }
 
 void TestLogDownloader::partCountMismatchStartsOver()
 {
     QFETCH(bool, miscountsAgain);
+    QFETCH(QStringList, logLines);
+    LogCapture capture;
 
     // A last part right after the header: one part of the six announced.
     // The broken round is dropped and the whole log asked for again, once.
@@ -358,6 +364,7 @@ void TestLogDownloader::partCountMismatchStartsOver()
     QCOMPARE(countCode(controller->writtenReports(), Report::logRequest), 2);
     QCOMPARE(rig.relayed.last(), 1);
     QCOMPARE(rig.lastComplete, !miscountsAgain);
+    QCOMPARE(capture.lines().filter(QStringLiteral("log download")), logLines);
 }
 
 void TestLogDownloader::halts_data()
@@ -456,19 +463,37 @@ void TestLogDownloader::stopDuringPartLoop()
     QCOMPARE(countCode(controller->writtenReports(), Report::logAck), acknowledged);
 }
 
-void TestLogDownloader::deviceGoneDuringHeaderWait()
+void TestLogDownloader::headerWaitEnds_data()
 {
+    QTest::addColumn<bool>("unplugged");
+    QTest::addColumn<QStringList>("log");
+
+    QTest::newRow("device gone") << true << QStringList();
+    // The whole wait: 15 seconds of silence.
+    QTest::newRow("no header in time") << false
+        << QStringList{ "log download gave up: no log header within 15000 ms" };
+}
+
+// The download ends without a header, and says why in the program log.
+void TestLogDownloader::headerWaitEnds()
+{
+    QFETCH(bool, unplugged);
+    QFETCH(QStringList, log);
+    LogCapture capture;
+
     HidSim::Controller controller = attach(3, patternedLog(100));
     controller->setSilent(true);
     Rig rig(open(controller));
     rig.start();
     QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1; }));
 
-    controller->unplug();
-    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 1; }));
+    if (unplugged)
+        controller->unplug();
+    QVERIFY(TestLoop::waitFor([&] { return rig.finished == 1; }, LogDownloader::headerWaitLimitMs + 5000));
     QCOMPARE(rig.relayed.size(), 0);
     QVERIFY(!rig.lastComplete);
     QCOMPARE(deviceLogContents(), QByteArray());
+    QCOMPARE(capture.lines().filter(QStringLiteral("log download")), log);
 }
 
 QTEST_GUILESS_MAIN(TestLogDownloader)

@@ -153,13 +153,13 @@ def full_update(run, person, model_key, layout, halves=1, library=False):
 
     messages = check_program_start(run)
     update_file = f"{run.program_dir}/updater.sb"
-    expected_lines = [f"file opened {update_file}"]
+    expected_lines = [f'file opened "{update_file}"']
     if library:
         expected_lines += ["updateThruUTP try", f"UTP: device 3a52:010c, file {update_file}",
                            f"UTP: {len(image)} bytes sent", "updateThruUTP result 0"]
     else:
-        expected_lines += [f"byteArray.size()={len(image)}"]
-        sent = [m for m in messages if m.startswith("start report is send bytes 65")]
+        expected_lines += [f"byteArray.size()= {len(image)}"]
+        sent = [m for m in messages if m.startswith("start report is send bytes  65")]
         expect_equal(len(sent), halves, "start reports logged as sent")
     for line in expected_lines:
         expect(line in messages, f"no {line!r} in the program log")

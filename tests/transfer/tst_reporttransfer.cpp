@@ -2,7 +2,10 @@
 
 #include "eventloop.h"
 
+#include "device/reports.h"
+
 #include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace TransferFixture;
@@ -81,6 +84,7 @@ void TestReportTransfer::wholeTransfer()
     settings.reportsTransferComplete = reportsTransferComplete;
     Rig rig(unitType, settings);
     QVERIFY(rig.connect(image));
+    LogCapture log;
 
     if (byTicks) {
         rig.startWithoutTimer();
@@ -93,7 +97,17 @@ void TestReportTransfer::wholeTransfer()
     if (left)
         compareStreams(left->writtenReports(), expected);
     QCOMPARE(rig.controller->receivedImage(), image);
-    QCOMPARE(rig.controller->announcedMd5(), QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex());
+    const QByteArray md5 = QCryptographicHash::hash(image, QCryptographicHash::Md5).toHex();
+    QCOMPARE(rig.controller->announcedMd5(), md5);
+    // The start's log lines, spaced and quoted as the debug stream does.
+    QStringList startLog{ QStringLiteral("byteArray.size()= %1").arg(size),
+                          QStringLiteral("md5= \"%1\"").arg(QLatin1String(md5)) };
+    const int header = Report::layoutForUnitType(unitType).commandOffset == 0 ? 128 : 0;
+    if (left)
+        startLog << QStringLiteral("start report is send bytes  65") << QStringLiteral("start report is send bytes  65");
+    else
+        startLog << QStringLiteral("start report is send bytes  65  header  %1").arg(header);
+    QCOMPARE(log.lines().filter(QRegularExpression(QStringLiteral("^(byteArray|md5|start report)"))), startLog);
     QCOMPARE(rig.boxes.texts(), (QStringList { connected, successText }));
     QCOMPARE(rig.boxes.boxes().last().title, QStringLiteral("Info"));
 

@@ -138,6 +138,7 @@ inline void removeProgramFiles()
 {
     for (const QString &path : { updateFile(), backupFile(), overrideFile() })
         QFile::remove(path);
+    QDir(backupFile()).removeRecursively();
     QDir().rmdir(temporaryFile());
     QFile::remove(temporaryFile());
 }

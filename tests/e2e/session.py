@@ -73,6 +73,14 @@ class UpdaterRun:
         self.server_output = self.updater_output = None
 
     def start(self):
+        self.start_server()
+        self.updater_output = open(self.work / "updater.out", "wb")
+        self.updater = subprocess.Popen([self.program], cwd=self.work, env=self.environment(),
+                                        stdout=self.updater_output, stderr=subprocess.STDOUT)
+        return self
+
+    def start_server(self):
+        """Starts the demo server and waits until its scenario is in place."""
         self.server_output = open(self.work / "server.out", "wb")
         self.server = subprocess.Popen([self.tools.server, *map(str, self.server_args)],
                                        stdout=self.server_output, stderr=subprocess.STDOUT)
@@ -85,20 +93,19 @@ class UpdaterRun:
         wait_until(ready, 10, "the demo server")
         self.proxy = proxy_file.read_text().strip()
 
+    def environment(self):
+        """The program's environment: the simulated controller, the demo
+        server as its web proxy, the xdg-open stand-in."""
         runtime_dir = self.work / "runtime"
-        runtime_dir.mkdir(mode=0o700)
-        env = dict(os.environ,
-                   QT_QPA_PLATFORM="xcb",
-                   XDG_RUNTIME_DIR=str(runtime_dir),
-                   TAVORO_HIDSIM_CONFIG=str(self.scenario_dir / "sim.json"),
-                   TAVORO_OPENED_LOG=str(self.work / "opened.txt"),
-                   PATH=f"{self.tools.opener_dir}{os.pathsep}{os.environ.get('PATH', '')}",
-                   http_proxy=self.proxy,
-                   no_proxy="")
-        self.updater_output = open(self.work / "updater.out", "wb")
-        self.updater = subprocess.Popen([self.program], cwd=self.work, env=env,
-                                        stdout=self.updater_output, stderr=subprocess.STDOUT)
-        return self
+        runtime_dir.mkdir(mode=0o700, exist_ok=True)
+        return dict(os.environ,
+                    QT_QPA_PLATFORM="xcb",
+                    XDG_RUNTIME_DIR=str(runtime_dir),
+                    TAVORO_HIDSIM_CONFIG=str(self.scenario_dir / "sim.json"),
+                    TAVORO_OPENED_LOG=str(self.work / "opened.txt"),
+                    PATH=f"{self.tools.opener_dir}{os.pathsep}{os.environ.get('PATH', '')}",
+                    http_proxy=self.proxy,
+                    no_proxy="")
 
     @property
     def pid(self):

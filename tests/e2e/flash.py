@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the command-line flasher as a user or a script runs it.
+
+Each case starts the demo download server, adjusts the simulated
+controllers it configured, runs the demo flasher from a program directory
+of its own with the case's arguments, and checks its exit code, its
+output, the program log and what the controllers received.
+
+    python3 flash.py --flasher ... --server ... --opener ... \
+        --download-host HOST --work DIR CASE
+"""
+
+import argparse
+import base64
+import json
+import signal
+import subprocess
+import sys
+import traceback
+
+import reports
+from desktop import Failure
+from session import Tools, UpdaterRun
+
+SMALL = dict(image_size=30017, apply_ms=300, download_ms=0)
+# Long enough (3334 data reports, over 3 s) to be stopped in mid-transfer.
+LARGE = dict(image_size=200003, apply_ms=300, download_ms=0)
+DEVICE_LOG = bytes(range(256)) * 3 + b"end of log"
+UDEV_ADVICE = "70-tavoro-updater.rules"
+
+# name: model, version, server outcome, scenario size, edits of the
+# simulated devices, arguments, exit code, lines expected on standard
+# output and standard error (substrings), JSON events expected in this
+# order (kind and a subset of the fields), and what the controller must
+# have received: "image" (the whole transfer), "nothing", or None.
+CASES = {
+    "list_pair": ("ARDEN", 12, "update", SMALL, None, ["list", "--json"], 0, [], [],
+                  [("controller", {"model": "ARDEN", "firmware": "1.2"}),
+                   ("result", {"exitCode": 0, "outcome": "listed"})], None),
+    "no_controller": ("EBONY", 12, "no-controller", SMALL, None, ["list"], 3, [],
+                      ["No Tavoro controller found"], [], None),
+    "no_permission": ("EBONY", 12, "update", SMALL, {"openFails": True}, ["update", "--yes"], 4, [],
+                      ["Permission denied", UDEV_ADVICE, "udevadm control --reload"], [], "nothing"),
+    "several_refused": ("EBONY", 12, "update", SMALL, "second", ["update", "--yes"], 5,
+                        ["EBONY  firmware 1.2  /dev/hidsim1", "CALYX4  firmware 1.2  /dev/hidsim2"],
+                        ["choose one with --device"], [], "nothing"),
+    "several_device": ("EBONY", 12, "update", SMALL, "second", ["check", "--device", "/dev/hidsim1", "--json"], 10,
+                       [], [], [("controller", {"model": "EBONY", "paths": ["/dev/hidsim1"]}),
+                                ("firmware-available", {"firmware": "1.2", "offered": "1.3"}),
+                                ("result", {"exitCode": 10, "ok": True})], None),
+    "check_up_to_date": ("EBONY", 12, "up-to-date", SMALL, None, ["check"], 0,
+                         ["The controller runs the latest firmware, 1.2."], [], [], None),
+    "check_newer_updater": ("EBONY", 12, "newer-updater", SMALL, None, ["check", "--json"], 11, [], [],
+                            [("newer-updater", {"offered": "0.15"}), ("result", {"exitCode": 11})], None),
+    "check_unreachable": ("EBONY", 12, "unreachable", SMALL, None, ["check"], 20, [],
+                          ["Cannot reach the download server"], [], "nothing"),
+    "update_json": ("CALYX4", 12, "update", SMALL, None, ["update", "--yes", "--json"], 0, [], [],
+                    [("firmware-available", {"offered": "1.3"}), ("downloaded", {}),
+                     ("transfer-started", {"reports": 502}),
+                     ("progress", {"phase": "transfer", "percent": 50, "total": 502}),
+                     ("transfer-completed", {}), ("result", {"exitCode": 0, "outcome": "installed"})], "image"),
+    "update_pair_text": ("BRISK", 12, "update", SMALL, None, ["update", "--yes"], 0,
+                         ["Firmware 1.3 is available", "transfer 0 %", "transfer 50 %", "transfer 100 %",
+                          "Update installed."], [], [], "image"),
+    "update_unconfirmed": ("EBONY", 12, "update", SMALL, None, ["update"], 30, [], ["add --yes"], [], "nothing"),
+    "update_file_offline": ("EBONY", 12, "unreachable", SMALL, None, ["update", "--yes", "--file", "FIRMWARE"], 0,
+                            ["Update installed."], [], [], "image"),
+    "update_wrong_md5": ("EBONY", 12, "wrong-md5", SMALL, None, ["update", "--yes"], 41, [],
+                         ["rejected the image (wrong MD5)"], [], None),
+    "update_unplugged": ("EBONY", 12, "update", SMALL, {"unplugAfterWrites": 100}, ["update", "--yes"], 43, [],
+                         ["disconnected in mid-transfer"], [], None),
+    "update_interrupted": ("EBONY", 12, "update", LARGE, None, ["update", "--yes", "--json"], 130, [], [],
+                           [("transfer-started", {}), ("result", {"exitCode": 130, "outcome": "interrupted"})],
+                           "partial"),
+    "log_output": ("GLYPH PRO", 12, "update", SMALL, {"log": base64.b64encode(DEVICE_LOG).decode()},
+                   ["log", "--output", "OUTPUT", "--json"], 0, [], [],
+                   [("log-saved", {}), ("log-saved", {}), ("result", {"outcome": "log-downloaded"})], None),
+    # The downloader gives up waiting for the log after 15 s.
+    "log_silent": ("GLYPH PRO", 12, "update", SMALL, {"silent": True}, ["log"], 50, [],
+                   ["did not send its whole log"], [], None),
+    "usage": ("EBONY", 12, "update", SMALL, None, ["check", "--yes"], 2, [], ["check does not take --yes"], [],
+              None),
+}
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def adjust_devices(run, edit):
+    """Applies a case's edit to the simulator configuration the server wrote."""
+    path = run.scenario_dir / "sim.json"
+    config = json.loads(path.read_text())
+    if edit == "second":
+        config["devices"].append({"model": 0, "version": 12})
+    elif edit:
+        for device in config["devices"]:
+            device.update(edit)
+    path.write_text(json.dumps(config))
+
+
+def run_flasher(run, arguments, interrupt):
+    """Runs the flasher to its end; returns (exit code, stdout, stderr).
+    With `interrupt`, sends SIGINT once a tenth of the transfer is done."""
+    process = subprocess.Popen([run.program, *arguments], cwd=run.work, env=run.environment(),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    lines = []
+    if interrupt:
+        for line in process.stdout:
+            lines.append(line)
+            event = json.loads(line)
+            if event["event"] == "progress" and event["phase"] == "transfer" and event["percent"] >= 10:
+                process.send_signal(signal.SIGINT)
+                break
+    try:
+        out, err = process.communicate(timeout=30)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        raise Failure("the flasher did not end within 30 s") from None
+    return process.returncode, (b"".join(lines) + out).decode(), err.decode()
+
+
+def check_events(stdout, expected):
+    """Every line is a JSON object; the expected events appear in order."""
+    events = [json.loads(line) for line in stdout.splitlines()]
+    position = 0
+    for kind, fields in expected:
+        while position < len(events) and not (
+                events[position]["event"] == kind
+                and all(events[position].get(k) == v for k, v in fields.items())):
+            position += 1
+        expect(position < len(events), f"no {kind} event with {fields} in order in:\n{stdout}")
+        position += 1
+    expect(events[-1]["event"] == "result", "the last JSON line is not the result")
+    return events
+
+
+def check_received(run, layout_model, expected):
+    received = run.received_reports()
+    if expected == "nothing":
+        expect(received == [], f"the controller received {len(received)} reports")
+        return
+    image = run.served_image()
+    if layout_model in ("ARDEN", "BRISK"):
+        received = reports.one_half(received)
+    layout = reports.TRAILING_LAYOUT if layout_model in ("EBONY", "ARDEN", "BRISK") else reports.LEADING_LAYOUT
+    if expected == "image":
+        reports.check_report_transfer(received, image, layout)
+        return
+    # Stopped in mid-transfer: the start and some, not all, of the data.
+    reports.check_start(reports.payloads(received[:1])[0], image, layout)
+    data_reports = len(image) // reports.DATA_BYTES + 1
+    expect(1 < len(received) < data_reports, f"{len(received)} reports for a transfer stopped early")
+
+
+def run_case(tools, work, name):
+    model, version, outcome, size, edit, arguments, code, out_lines, err_lines, events, received = CASES[name]
+    run = UpdaterRun(tools, work, model, version, outcome, **size)
+    try:
+        run.start_server()
+        adjust_devices(run, edit)
+        arguments = [{"FIRMWARE": str(run.scenario_dir / "firmware.sb"),
+                      "OUTPUT": str(run.work / "device.log")}.get(a, a) for a in arguments]
+        exit_code, stdout, stderr = run_flasher(run, arguments, name == "update_interrupted")
+        print(f"exit code {exit_code}\n--- stdout\n{stdout}--- stderr\n{stderr}---")
+
+        expect(exit_code == code, f"exit code {exit_code}, expected {code}")
+        for line in out_lines:
+            expect(line in stdout, f"no {line!r} on standard output")
+        for line in err_lines:
+            expect(line in stderr, f"no {line!r} on standard error")
+        expect(len(stderr.splitlines()) <= 1, "more than one line of error")
+        if "--json" in arguments:
+            expect(stderr == "", "JSON runs write nothing on standard error")
+            check_events(stdout, events)
+        if received:
+            check_received(run, model, received)
+        if name == "log_output":
+            expect((run.work / "device.log").read_bytes() == DEVICE_LOG, "--output does not hold the device log")
+        messages = run.log_messages()
+        expect(messages[0] == "program started", "the program log does not start with 'program started'")
+        expect(code == 2 or any(m.startswith(f"flasher result {code} ") for m in messages),
+               "the program log lacks the result")
+    finally:
+        run.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--flasher", required=True, help="the demo flasher (tavoro-flash-demo)")
+    parser.add_argument("--server", required=True, help="the demo download server (tavoro-demo-server)")
+    parser.add_argument("--opener", required=True, help="directory of the xdg-open stand-in")
+    parser.add_argument("--download-host", required=True, help="the download server's host name")
+    parser.add_argument("--work", required=True, help="work directory of this run (emptied first)")
+    parser.add_argument("case", choices=sorted(CASES))
+    arguments = parser.parse_args()
+
+    tools = Tools(arguments.flasher, arguments.server, arguments.opener, "", arguments.download_host)
+    try:
+        run_case(tools, arguments.work, arguments.case)
+    except Exception:
+        traceback.print_exc()
+        return 1
+    print(f"{arguments.case}: passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

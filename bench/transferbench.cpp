@@ -7,6 +7,8 @@
 // the same run, their ratio and the CPU time per megabyte. Then, each in a
 // fresh child process, it transfers a 1 MiB and a 15 MB image and prints
 // the peak memory (VmHWM) above that of the idle, connected program.
+// Last it times a whole "tavoro-flash update" (the demo flasher, a process
+// of its own) against the idle timer in the same way.
 //
 // Usage: transfer-bench [--rate-bytes N] [--memory-bytes N,N,...]
 // The full 15 MB transfer alone takes about four minutes: the engine sends
@@ -19,12 +21,16 @@
 #include "update/firmwarefiles.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -215,6 +221,71 @@ void measureMemory(const QString &program, qint64 size)
     out.flush();
 }
 
+struct FlashRunResult
+{
+    double reportsPerSecond = 0;
+    double wholeRunSeconds = 0;
+    int exitCode = -1;
+};
+
+// "tavoro-flash update --yes --json --file IMAGE" against one simulated
+// EBONY, from a program directory of its own. The data phase is timed
+// between the first and the last transfer progress lines as they arrive.
+FlashRunResult measureFlasher(const QByteArray &image)
+{
+    FlashRunResult result;
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("tavoro-flash-demo"));
+    const QString imagePath = dir.filePath(QStringLiteral("image.sb"));
+    const QString config = dir.filePath(QStringLiteral("sim.json"));
+    QFile imageFile(imagePath);
+    QFile configFile(config);
+    if (!QFile::copy(QStringLiteral(TAVORO_FLASH_DEMO), program) || !imageFile.open(QIODevice::WriteOnly)
+        || imageFile.write(image) != image.size() || !configFile.open(QIODevice::WriteOnly)
+        || configFile.write("{\"devices\": [{\"model\": 12}]}") < 0)
+        return result;
+    imageFile.close();
+    configFile.close();
+
+    QProcess flasher;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TAVORO_HIDSIM_CONFIG"), config);
+    flasher.setProcessEnvironment(environment);
+    flasher.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+
+    QElapsedTimer clock;
+    qint64 firstNs = -1;
+    qint64 lastNs = -1;
+    int firstDone = 0;
+    int lastDone = 0;
+    QObject::connect(&flasher, &QProcess::readyReadStandardOutput, [&] {
+        while (flasher.canReadLine()) {
+            const QJsonObject event = QJsonDocument::fromJson(flasher.readLine()).object();
+            if (event.value(QStringLiteral("phase")).toString() != QLatin1String("transfer"))
+                continue;
+            const int done = event.value(QStringLiteral("done")).toInt();
+            if (firstNs < 0) {
+                firstNs = clock.nsecsElapsed();
+                firstDone = done;
+            }
+            lastNs = clock.nsecsElapsed();
+            lastDone = done;
+        }
+    });
+    QObject::connect(&flasher, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), qApp,
+                     &QCoreApplication::quit);
+    clock.start();
+    flasher.start(program, { QStringLiteral("update"), QStringLiteral("--yes"), QStringLiteral("--json"),
+                             QStringLiteral("--file"), imagePath });
+    QCoreApplication::exec();
+
+    result.wholeRunSeconds = double(clock.nsecsElapsed()) / 1e9;
+    result.exitCode = flasher.exitCode();
+    if (lastNs > firstNs)
+        result.reportsPerSecond = (lastDone - firstDone) / (double(lastNs - firstNs) / 1e9);
+    return result;
+}
+
 QList<qint64> parseSizes(const QString &text)
 {
     QList<qint64> sizes;
@@ -270,6 +341,18 @@ int main(int argc, char *argv[])
                    .arg(result.imageReceived ? QString() : QStringLiteral(" (image NOT received whole)"));
         out.flush();
     }
+
+    out << "Whole tavoro-flash update, " << rateBytes << "-byte image, writes cost nothing\n";
+    out.flush();
+    const FlashRunResult flash = measureFlasher(image);
+    const double idleAfterFlash = idleTimerRate();
+    out << QStringLiteral("  %1 reports/s, idle timer %2 ticks/s, ratio %3%, whole run %4 s, exit code %5\n")
+               .arg(flash.reportsPerSecond, 0, 'f', 1)
+               .arg(idleAfterFlash, 0, 'f', 1)
+               .arg(100.0 * flash.reportsPerSecond / idleAfterFlash, 0, 'f', 1)
+               .arg(flash.wholeRunSeconds, 0, 'f', 2)
+               .arg(flash.exitCode);
+    out.flush();
 
     out << "Peak memory above the idle connected program (VmHWM; includes the simulator's copy of the received image)\n";
     out.flush();

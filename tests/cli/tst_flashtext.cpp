@@ -1,0 +1,109 @@
+// The flasher's pure parts: reading the command line, and the progress
+// line's rate and time left.
+
+#include "cli/commandline.h"
+#include "cli/progressline.h"
+
+#include <QtTest>
+
+class TestFlashText : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void commandLine_data();
+    void commandLine();
+    void progress_data();
+    void progress();
+};
+
+void TestFlashText::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("parsed");  // command|json|yes|device|file|output, or "error: ..."
+
+    const auto row = [](const char *name, const QString &line, const QString &parsed) {
+        QTest::newRow(name) << line.split(QLatin1Char(' '), Qt::SkipEmptyParts) << parsed;
+    };
+    row("list", QStringLiteral("list"), QStringLiteral("list|0|0|||"));
+    row("options before and after the command", QStringLiteral("--json update -y -d /dev/hidraw3 --file=fw.sb"),
+        QStringLiteral("update|1|1|/dev/hidraw3|fw.sb|"));
+    row("log output", QStringLiteral("log -o out.enc"), QStringLiteral("log|0|0|||out.enc"));
+    row("help wins", QStringLiteral("update --bogus --help"), QStringLiteral("update help"));
+    row("help alone", QStringLiteral("-h"), QStringLiteral("help"));
+    row("no command", QStringLiteral("--json"), QStringLiteral("error: no command given"));
+    row("two commands", QStringLiteral("list check"), QStringLiteral("error: unexpected argument \"check\""));
+    row("stray argument", QStringLiteral("update fw.sb"), QStringLiteral("error: unexpected argument \"fw.sb\""));
+    row("unknown option", QStringLiteral("list --force"), QStringLiteral("error: unknown option \"--force\""));
+    row("missing value", QStringLiteral("check --device"), QStringLiteral("error: --device needs a value"));
+    row("value on a flag", QStringLiteral("update --yes=no"), QStringLiteral("error: --yes takes no value"));
+    row("option of another command", QStringLiteral("check --file fw.sb"),
+        QStringLiteral("error: check does not take --file"));
+    row("device on list", QStringLiteral("list --device /dev/hidraw3"),
+        QStringLiteral("error: list does not take --device"));
+}
+
+void TestFlashText::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, parsed);
+
+    QString error;
+    const std::optional<FlashRequest> request = CommandLine::parse(arguments, &error);
+    QString actual;
+    if (!request) {
+        actual = QStringLiteral("error: ") + error;
+        QVERIFY2(actual.startsWith(parsed), qPrintable(actual));
+        return;
+    }
+    const QString name = CommandLine::commandName(request->command);
+    if (request->help)
+        actual = (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + QStringLiteral("help");
+    else
+        actual = QStringList { name, QString::number(request->json), QString::number(request->yes),
+                               request->device, request->file, request->output }
+                     .join(QLatin1Char('|'));
+    QCOMPARE(actual, parsed);
+}
+
+void TestFlashText::progress_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<QString>("live");
+    QTest::addColumn<QString>("step");
+
+    QTest::newRow("counted") << 42 << 1500 << 3334 << qint64(1650) << QStringLiteral("transfer   42 %  909 reports/s  0:03 left")
+                             << QStringLiteral("transfer 40 %");
+    // A second started is a second left: the time is rounded up.
+    QTest::newRow("minutes") << 1 << 100 << 100000 << qint64(1000) << QStringLiteral("transfer    1 %  100 reports/s  16:39 left")
+                             << QStringLiteral("transfer 0 %");
+    QTest::newRow("nothing sent yet") << 0 << 0 << 3334 << qint64(0) << QStringLiteral("transfer    0 %")
+                                      << QStringLiteral("transfer 0 %");
+    QTest::newRow("done") << 100 << 3334 << 3334 << qint64(3700) << QStringLiteral("transfer  100 %  901 reports/s  0:00 left")
+                          << QStringLiteral("transfer 100 %");
+    QTest::newRow("not counted") << 37 << -1 << -1 << qint64(900) << QStringLiteral("transfer   37 %")
+                                 << QStringLiteral("transfer 30 %");
+}
+
+void TestFlashText::progress()
+{
+    QFETCH(int, percent);
+    QFETCH(int, done);
+    QFETCH(int, total);
+    QFETCH(qint64, elapsedMs);
+    QFETCH(QString, live);
+    QFETCH(QString, step);
+
+    const ProgressSample sample { QStringLiteral("transfer"), percent, done, total, elapsedMs };
+    QCOMPARE(ProgressLine::liveLine(sample), live);
+    QCOMPARE(ProgressLine::stepLine(sample), step);
+    const QJsonObject json = ProgressLine::json(sample);
+    QCOMPARE(json.contains(QStringLiteral("secondsLeft")), live.endsWith(QLatin1String("left")));
+    QCOMPARE(json.value(QStringLiteral("done")).toInt(-1), done);
+}
+
+QTEST_GUILESS_MAIN(TestFlashText)
+#include "tst_flashtext.moc"

@@ -24,26 +24,9 @@ const char connectionProblem[] = "Problem with internet connection";
 // out leaves it halted without a word.
 constexpr int logStallMs = LogDownloader::headerWaitLimitMs + 5000;
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("Flasher", text);
-}
-
 QString pathText(const QByteArray &path)
 {
     return QString::fromLocal8Bit(path);
-}
-
-// What a user does about a controller that cannot be opened.
-QString accessAdvice()
-{
-#if defined(Q_OS_LINUX)
-    return tr("install the udev rule 70-tavoro-updater.rules into /lib/udev/rules.d or /etc/udev/rules.d "
-              "(from the source tree: sudo cp packaging/linux/70-tavoro-updater.rules /etc/udev/rules.d/), "
-              "run sudo udevadm control --reload, then unplug and replug the controller");
-#else
-    return tr("close other programs that use the controller, unplug and replug it, and run again");
-#endif
 }
 
 } // namespace
@@ -152,7 +135,7 @@ void Flasher::list()
                tr("No Tavoro controller found: connect one over USB and run again."));
     } else if (!firstFailure.isEmpty()) {
         finish(ExitCode::NoAccess, QStringLiteral("no-access"),
-               tr("Cannot open the controller at %1: %2.").arg(firstFailure, accessAdvice()));
+               tr("Cannot open the controller at %1: %2.").arg(firstFailure, Outcomes::accessAdvice()));
     } else {
         finish(ExitCode::Success, QStringLiteral("listed"),
                tr("%n controller(s) attached.", nullptr, int(entries.size())));
@@ -192,7 +175,7 @@ bool Flasher::openController()
         const QString reason = link.lastOpenError().isEmpty() ? tr("no answer") : link.lastOpenError();
         finish(ExitCode::NoAccess, QStringLiteral("no-access"),
                tr("Cannot open the controller at %1 (%2): %3.")
-                   .arg(pathText(selected.paths.first()), reason, accessAdvice()));
+                   .arg(pathText(selected.paths.first()), reason, Outcomes::accessAdvice()));
         return false;
     }
     emit event(FlashEvents::controller(summaryOf(selected, link)));
@@ -380,64 +363,7 @@ void Flasher::onTransferFailed(TransferEngine::Failure failure)
 {
     if (stage != Stage::Transferring && stage != Stage::Installing)
         return;
-    using F = TransferEngine::Failure;
-    const QString again = tr("check the USB connection and run update again");
-    switch (failure) {
-    case F::FileNotLoaded:
-        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
-               tr("Cannot read the update file %1 whole: check the disk and run update again.").arg(updateFilePath));
-        break;
-    case F::StartNotWritten:
-        finish(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
-               tr("Cannot write to the controller; it was not changed: %1.").arg(again));
-        break;
-    case F::DeviceTimeout:
-        finish(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
-               tr("The controller timed out waiting for the image and keeps its old firmware: %1.").arg(again));
-        break;
-    case F::DeviceInternalError:
-        finish(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
-               tr("The controller reported an internal error and keeps its old firmware: power it off and on, "
-                  "then run update again."));
-        break;
-    case F::PacketsSkipped:
-        finish(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
-               tr("The controller missed reports (packets skipped) and keeps its old firmware: %1.").arg(again));
-        break;
-    case F::WrongMd5:
-        finish(ExitCode::WrongMd5, QStringLiteral("wrong-md5"),
-               tr("The controller rejected the image (wrong MD5) and keeps its old firmware: %1.").arg(again));
-        break;
-    case F::UpdateInternalError:
-        finish(ExitCode::InstallFailed, QStringLiteral("install-failed"),
-               tr("The controller could not install the update (internal error): power it off and on, "
-                  "then run update again."));
-        break;
-    case F::WrongFile:
-        finish(ExitCode::InstallFailed, QStringLiteral("install-failed"),
-               tr("The controller rejected the image as a wrong file: make sure the firmware is for this model "
-                  "(or run update without --file), then run update again."));
-        break;
-    case F::EndNotWritten:
-        finish(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
-               tr("Cannot send the end of the transfer to the controller: %1.").arg(again));
-        break;
-    case F::ConnectionLost:
-        if (stage == Stage::Installing) {
-            finish(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
-                   tr("The controller disconnected while installing; the result is unknown: reconnect it and "
-                      "run tavoro-flash list to see its firmware version."));
-        } else {
-            finish(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
-                   tr("The controller disconnected in mid-transfer and keeps its old firmware: reconnect it "
-                      "and run update again."));
-        }
-        break;
-    case F::LibraryMissing:
-        finish(ExitCode::LibraryMissing, QStringLiteral("library-missing"),
-               tr("The transfer library for MOSS controllers is not installed: reinstall the Tavoro updater."));
-        break;
-    }
+    finish(Outcomes::transferFailed(failure, stage == Stage::Installing, updateFilePath));
 }
 
 // The device log, as the window's hidden "Download log file" fetches it.
@@ -544,6 +470,11 @@ void Flasher::interrupt()
 void Flasher::emitProgress(const QString &phase, int percent, int done, int total)
 {
     emit progress({ phase, percent, done, total, phaseClock.isValid() ? phaseClock.elapsed() : 0 });
+}
+
+void Flasher::finish(const Outcome &outcome)
+{
+    finish(outcome.code, outcome.name, outcome.message);
 }
 
 void Flasher::finish(ExitCode code, const QString &outcome, const QString &message)

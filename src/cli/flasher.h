@@ -4,6 +4,7 @@
 #include "commandline.h"
 #include "exitcode.h"
 #include "flashevent.h"
+#include "outcomes.h"
 #include "progressline.h"
 
 #include "device/controllerlink.h"
@@ -87,6 +88,7 @@ private:
 
     void emitProgress(const QString &phase, int percent, int done = -1, int total = -1);
     void finish(ExitCode code, const QString &outcome, const QString &message);
+    void finish(const Outcome &outcome);
 
     const FlashRequest request;
     const bool canAsk;

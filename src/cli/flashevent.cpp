@@ -29,7 +29,7 @@ QString withChangeLog(const QString &text, const QString &changeLog)
         return text;
     QString indented;
     for (const QString &line : log.split(QLatin1Char('\n')))
-        indented += QLatin1String("\n    ") + line;
+        indented += line.isEmpty() ? QStringLiteral("\n") : QLatin1String("\n    ") + line;
     return text + indented;
 }
 

@@ -2,8 +2,9 @@
 # Builds the Debian package and checks it the way Debian would: lintian,
 # its fields and files, its maintainer scripts with and without a running
 # udev, and a dpkg install and purge on this system.
-# The last two need root; without it, or when this system already has
-# tavoro-updater installed, the test ends as skipped (77) after the rest.
+# The last two need root (and namespaces); without them, or when this
+# system already has tavoro-updater installed, the test ends as skipped
+# (77) after the rest.
 set -euo pipefail
 source="$1"
 build="$2"
@@ -40,7 +41,8 @@ changelog_version="$(zcat "$work/root/usr/share/doc/tavoro-updater/changelog.gz"
 [ "$changelog_version" = "$(dpkg-deb -f "$package" Version)" ] \
     || fail "the changelog's latest entry is $changelog_version, not the package's version"
 
-[ "$(id -u)" -eq 0 ] || { echo "skipped: the maintainer scripts and dpkg need root"; exit 77; }
+unshare --mount --pid --fork --mount-proc true 2>/dev/null \
+    || { echo "skipped: the maintainer scripts and dpkg need root and namespaces"; exit 77; }
 
 # The maintainer scripts run in a mount and PID namespace of their own, so
 # that a fresh /run, with or without udev's directory, hides this system's,

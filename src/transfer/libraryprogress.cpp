@@ -1,16 +1,32 @@
 #include "libraryprogress.h"
 
-#include <QCoreApplication>
-#include <QProgressBar>
+#include "transferengine.h"
 
-QProgressBar *libraryProgressBar = nullptr;
+#include <QCoreApplication>
+
+namespace {
+
+// The library's callback carries no context, so the running call's engine
+// is kept here.
+TransferEngine *progressEngine = nullptr;
+
+} // namespace
+
+LibraryProgressScope::LibraryProgressScope(TransferEngine *engine)
+{
+    progressEngine = engine;
+}
+
+LibraryProgressScope::~LibraryProgressScope()
+{
+    progressEngine = nullptr;
+}
 
 void libraryProgressCallback(int current, int total)
 {
-    if (!libraryProgressBar)
+    if (!progressEngine)
         return;
-    libraryProgressBar->setMaximum(total);
-    libraryProgressBar->setValue(current);
+    emit progressEngine->libraryProgress(current, total);
     // Ticks of the running transfer timer are not delivered again from here:
     // the library call itself runs inside one of them.
     QCoreApplication::processEvents(QEventLoop::AllEvents);

@@ -1,16 +1,23 @@
 #ifndef LIBRARYPROGRESS_H
 #define LIBRARYPROGRESS_H
 
-class QProgressBar;
+class TransferEngine;
 
-// The bar the closed transfer library's progress drives: set on the GUI
-// thread for the length of one library call, null at all other times.
-extern QProgressBar *libraryProgressBar;
+// While it lives, the closed transfer library's progress goes to `engine`
+// as its libraryProgress signal. One library call at a time; GUI thread.
+class LibraryProgressScope
+{
+public:
+    explicit LibraryProgressScope(TransferEngine *engine);
+    ~LibraryProgressScope();
+    LibraryProgressScope(const LibraryProgressScope &) = delete;
+    LibraryProgressScope &operator=(const LibraryProgressScope &) = delete;
+};
 
-// Progress callback handed to the closed transfer library. Sets the bar's
-// maximum to `total` and its value to `current`, then processes the GUI
-// thread's pending events once so the window stays alive during the call.
-// Does nothing while no library call runs. GUI thread only.
+// Progress callback handed to the closed transfer library: reports
+// `current` out of `total` to the engine of the running call, then
+// processes the thread's pending events once so the face stays alive during
+// the call. Does nothing while no library call runs.
 void libraryProgressCallback(int current, int total);
 
 #endif // LIBRARYPROGRESS_H

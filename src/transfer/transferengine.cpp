@@ -1,19 +1,20 @@
-// The report transfer engine: one step of the firmware transfer per tick of
-// the transfer timer. transferStart with the image's MD5 text, then after
-// the controller's statusReady one report of 60 image bytes per tick, the
-// last one a transferEnd; then the result phase (updateresult.cpp).
+// The report path: one step of the firmware transfer per tick of the
+// transfer timer. transferStart with the image's MD5 text, then after the
+// controller's statusReady one report of 60 image bytes per tick, the last
+// one a transferEnd; then the result phase (updateresult.cpp).
 
-#include "ui/mainwindow.h"
-#include "ui_mainwindow.h"
+#include "transferengine.h"
 
+#include "device/controllerlink.h"
 #include "device/hidstrings.h"
+#include "device/models.h"
 #include "device/reports.h"
-#include "transfermessages.h"
 #include "transferpackets.h"
+#include "update/firmwarefiles.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
-#include <QMessageBox>
+#include <QTimer>
 
 namespace {
 
@@ -26,15 +27,42 @@ bool readStatus(hid_device *handle, unsigned char (&payload)[Report::payloadSize
 
 } // namespace
 
+TransferEngine::TransferEngine(ControllerLink *link, QObject *parent)
+    : QObject(parent)
+    , link(link)
+    , updateFile(FirmwareFiles::updateFilePath())
+{
+}
+
+TransferEngine::~TransferEngine()
+{
+    delete transferTimer;
+}
+
+void TransferEngine::setUpdateFileName(const QString &fileName)
+{
+    updateFile.setFileName(fileName);
+}
+
+bool TransferEngine::usesClosedLibrary() const
+{
+    return link->unitType() == mossUnitType;
+}
+
+int TransferEngine::reportCount() const
+{
+    return totalSize / Report::dataBytesPerReport + 1;
+}
+
 // The one place that decides what a tick does, from the engine's fields:
 //   fake progress running      -> one step of the simulated update bar, then
 //   transferFinished           -> the result step, nothing else;
 //   otherwise                  -> poll for statusReady unless ready, then
 //                                 transferStart if not yet sent, or else one
 //                                 data report once the device is ready.
-void MainWindow::transmitSlot()
+void TransferEngine::transmitSlot()
 {
-    if (fakeProgressActive == 1)
+    if (fakeProgressActive)
         updateFakeProgressSlot();
 
     if (transferFinished) {
@@ -42,73 +70,78 @@ void MainWindow::transmitSlot()
         return;
     }
 
-    if (deviceReady == 0) {
-        if (pairMode == pairModeOn)
+    if (!deviceReady) {
+        if (link->isPair())
             readyPollPair();
         else
             readyPoll();
     }
 
-    if (startSent == 0)
+    if (!startSent)
         startStep();
-    else if (deviceReady == 1)
+    else if (deviceReady)
         dataStep();
 }
 
-void MainWindow::readyPoll()
+void TransferEngine::readyPoll()
 {
     unsigned char payload[Report::payloadSize];
-    if (!readStatus(device, payload))
+    if (!readStatus(link->device(), payload))
         return;
 
-    const quint8 status = Report::statusCode(payload, { commandOffset, dataOffset });
-    if (status == Report::statusReady) {
-        deviceReady = 1;
-        ui->progressBarTransfer->setEnabled(true);
-        ui->progressBarTransfer->setValue(0);
-        ui->labelTransfer->setText(tr("Transfer: in progress"));
-        ui->labelTransfer->setEnabled(true);
-        return;
+    switch (Report::statusCode(payload, link->layout())) {
+    case Report::statusReady:
+        deviceReady = true;
+        emit transferStarted();
+        break;
+    case Report::statusTimeout:
+        failAcknowledgement(Failure::DeviceTimeout);
+        break;
+    case Report::statusInternalError:
+        failAcknowledgement(Failure::DeviceInternalError);
+        break;
+    case Report::statusPacketsSkipped:
+        failAcknowledgement(Failure::PacketsSkipped);
+        break;
+    default:
+        break;
     }
-    const QString error = TransferMessages::acknowledgementError(status);
-    if (!error.isEmpty())
-        failAcknowledgement(error);
 }
 
 // Both halves must answer in the same tick. Either half's statusReady is
-// enough to start sending; the widgets stay as they are in pair mode, and a
+// enough to start sending; the face is not told in pair mode, and a
 // device-internal error is not acted on.
-void MainWindow::readyPollPair()
+void TransferEngine::readyPollPair()
 {
     unsigned char first[Report::payloadSize];
     unsigned char second[Report::payloadSize];
-    if (!readStatus(device, first) || !readStatus(secondDevice, second))
+    if (!readStatus(link->device(), first) || !readStatus(link->secondDevice(), second))
         return;
 
-    const Report::Layout layout { commandOffset, dataOffset };
-    const quint8 statuses[] = { Report::statusCode(first, layout), Report::statusCode(second, layout) };
+    const quint8 statuses[] = { Report::statusCode(first, link->layout()),
+                                Report::statusCode(second, link->layout()) };
     const auto either = [&statuses](quint8 status) {
         return statuses[0] == status || statuses[1] == status;
     };
 
     if (either(Report::statusReady))
-        deviceReady = 1;
-    for (quint8 error : { Report::statusTimeout, Report::statusPacketsSkipped }) {
-        if (either(error))
-            failAcknowledgement(TransferMessages::acknowledgementError(error));
-    }
+        deviceReady = true;
+    if (either(Report::statusTimeout))
+        failAcknowledgement(Failure::DeviceTimeout);
+    if (either(Report::statusPacketsSkipped))
+        failAcknowledgement(Failure::PacketsSkipped);
 }
 
-// Shows the error, then leaves the transfer waiting for a verdict.
-void MainWindow::failAcknowledgement(const QString &text)
+// Reports the refusal, then leaves the transfer waiting for a verdict.
+void TransferEngine::failAcknowledgement(Failure failure)
 {
-    QMessageBox::critical(this, tr("Error"), text, QMessageBox::Ok);
-    transferFinished = 1;
-    deviceReady = 0;
+    emit failed(failure);
+    transferFinished = true;
+    deviceReady = false;
     packetIndex = 0;
 }
 
-void MainWindow::startStep()
+void TransferEngine::startStep()
 {
     qDebug() << "byteArray.size()=" << firmwareImage.size();
     totalSize = firmwareImage.size();
@@ -116,50 +149,45 @@ void MainWindow::startStep()
     const QByteArray md5 = QCryptographicHash::hash(firmwareImage, QCryptographicHash::Md5).toHex();
     qDebug() << "md5=" << QString::fromLatin1(md5);
 
-    const QByteArray report = Report::buildTransferStart({ commandOffset, dataOffset }, md5);
+    const QByteArray report = Report::buildTransferStart(link->layout(), md5);
     const auto *bytes = reinterpret_cast<const unsigned char *>(report.constData());
 
-    const auto reportWriteFailure = [this] {
-        QMessageBox::critical(this, tr("Error HID device"),
-                              tr("Check the connections between PC and the unit and to try the update again."),
-                              QMessageBox::Ok);
-        transferFinished = 1;
-    };
-
-    if (pairMode != pairModeOn) {
-        const int written = hid_write(device, bytes, size_t(report.size()));
+    if (!link->isPair()) {
+        const int written = hid_write(link->device(), bytes, size_t(report.size()));
         if (written == -1) {
-            reportWriteFailure();
-            qDebug() << "report is not send ret" << written << hidText(hid_error(device));
+            emit failed(Failure::StartNotWritten);
+            transferFinished = true;
+            qDebug() << "report is not send ret" << written << hidText(hid_error(link->device()));
             return;
         }
         qDebug() << "start report is send bytes " << written << " header " << int(bytes[1]);
-        startSent = 1;
+        startSent = true;
         return;
     }
 
     // A failure on one half does not keep the report from the other.
-    for (hid_device *half : { device, secondDevice }) {
+    for (hid_device *half : { link->device(), link->secondDevice() }) {
         const int written = hid_write(half, bytes, size_t(report.size()));
         if (written == -1) {
-            reportWriteFailure();
+            emit failed(Failure::StartNotWritten);
+            transferFinished = true;
             continue;
         }
         qDebug() << "start report is send bytes " << written;
-        startSent = 1;
+        startSent = true;
     }
 }
 
-void MainWindow::dataStep()
+void TransferEngine::dataStep()
 {
-    ui->progressBarTransfer->setValue(TransferPackets::progressPercent(packetIndex, totalSize));
+    emit transferProgress(TransferPackets::progressPercent(packetIndex, totalSize));
     ++packetIndex;
 
     const TransferPackets::Packet packet =
-        TransferPackets::packet({ commandOffset, dataOffset }, firmwareImage, totalSize, packetIndex);
+        TransferPackets::packet(link->layout(), firmwareImage, totalSize, packetIndex);
     if (packet.isEnd) {
-        deviceReady = 0;
-        transferFinished = 1;
+        deviceReady = false;
+        transferFinished = true;
         packetIndex = 0;
     }
     writeDataReport(packet.report);
@@ -167,16 +195,16 @@ void MainWindow::dataStep()
 
 // One more attempt for a single unit whose write failed; no message. The
 // halves of a pair get the report once each, whatever the outcome.
-void MainWindow::writeDataReport(const QByteArray &report)
+void TransferEngine::writeDataReport(const QByteArray &report)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(report.constData());
     const size_t size = size_t(report.size());
 
-    if (pairMode == pairModeOn) {
-        hid_write(device, bytes, size);
-        hid_write(secondDevice, bytes, size);
+    if (link->isPair()) {
+        hid_write(link->device(), bytes, size);
+        hid_write(link->secondDevice(), bytes, size);
         return;
     }
-    if (hid_write(device, bytes, size) == -1)
-        hid_write(device, bytes, size);
+    if (hid_write(link->device(), bytes, size) == -1)
+        hid_write(link->device(), bytes, size);
 }

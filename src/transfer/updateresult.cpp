@@ -1,30 +1,28 @@
 // The result phase: after the last firmware report (or the closed library)
-// the controller checks and applies the image. Each tick reads its status,
-// shows the verdict and, once the update has finished, ends the program.
+// the controller checks and applies the image. Each tick reads its status
+// and reports the verdict; the face ends the program once the update has
+// finished.
 
-#include "ui/mainwindow.h"
-#include "ui_mainwindow.h"
+#include "transferengine.h"
 
+#include "device/controllerlink.h"
 #include "device/hidstrings.h"
-#include "device/models.h"
 #include "device/reports.h"
 
-#include <QCoreApplication>
 #include <QDebug>
-#include <QMessageBox>
 #include <QTimer>
 
 // In pair mode both halves must answer; the verdict is the left half's
 // (secondDevice), read into the same buffer after the right half's.
-void MainWindow::resultStep()
+void TransferEngine::resultStep()
 {
     qDebug() << "waitingApplyingUpdate ";
 
     unsigned char payload[Report::payloadSize];
-    hid_device *half = device;
+    hid_device *half = link->device();
     int read = hid_read_timeout(half, payload, sizeof payload, Report::resultReadTimeout);
-    if (read > 0 && pairMode == pairModeOn) {
-        half = secondDevice;
+    if (read > 0 && link->isPair()) {
+        half = link->secondDevice();
         read = hid_read_timeout(half, payload, sizeof payload, Report::resultReadTimeout);
     }
     // A controller that has gone fails every read at once instead of
@@ -38,77 +36,58 @@ void MainWindow::resultStep()
     if (read == 0)
         return;
 
-    const bool utpPath = unitType == mossUnitType;
-    switch (Report::statusCode(payload, { commandOffset, dataOffset })) {
+    switch (Report::statusCode(payload, link->layout())) {
     case Report::statusTransferComplete:
-        ui->progressBarTransfer->setValue(100);
-        ui->progressBarTransfer->setEnabled(false);
-        ui->labelTransfer->setText(tr("Transfer: completed"));
-        ui->labelTransfer->setEnabled(false);
-        if (!utpPath)
-            ui->progressBarUpdate->setEnabled(true);
-        ui->labelUpdate->setEnabled(true);
-        ui->labelUpdate->setText(tr("Update: in progress. Do not power off device!"));
-        fakeProgressActive = 1;
+        emit transferCompleted();
+        fakeProgressActive = true;
         break;
     case Report::statusUpdateFinished:
-        fakeProgressActive = 0;
-        if (utpPath) {
-            QMessageBox::information(this, tr("Info"),
-                tr("Updating started, please close program, and wait for device updating automatically finished.\n"
-                   "Please do NOT power off device until updating finished."),
-                QMessageBox::Ok);
-        } else {
-            ui->progressBarUpdate->setValue(100);
-            ui->progressBarUpdate->setEnabled(false);
-            ui->labelUpdate->setText(tr("Update: finished"));
-            ui->labelUpdate->setEnabled(false);
-            QMessageBox::information(this, tr("Info"),
-                tr("Update installed correctly, please close program, and disconnect/power off your controller.\n"
-                   "When reconnected/power ON your device will have the latest software."),
-                QMessageBox::Ok);
-        }
-        QCoreApplication::quit();
+        fakeProgressActive = false;
+        emit updateFinished();
         break;
     case Report::statusWrongMd5:
-        QMessageBox::critical(this, tr("Error"),
-            tr("Transfer failed. Wrong md5.\nCheck the connections between PC and the unit and to try the update again."),
-            QMessageBox::Ok);
+        emit failed(Failure::WrongMd5);
         break;
     case Report::statusInternalError:
-        QMessageBox::critical(this, tr("Error"), tr("Updating failed.\nDevice internal error."), QMessageBox::Ok);
+        emit failed(Failure::UpdateInternalError);
         break;
     case Report::statusWrongFile:
-        QMessageBox::critical(this, tr("Error"),
-            tr("Updating failed. Wrong file or some internal error.\n"
-               "Check the connections between PC and the unit and to try the update again."),
-            QMessageBox::Ok);
+        emit failed(Failure::WrongFile);
         break;
     default:
         break;
     }
 }
 
-void MainWindow::loseConnection(hid_device *half)
+// The controller may come back under a new handle: the next start is a
+// fresh transfer, not the continuation of this one.
+void TransferEngine::loseConnection(hid_device *half)
 {
-    if (transferTimer)
+    if (transferTimer) {
         transferTimer->stop();
-    fakeProgressActive = 0;
+        transferTimer->deleteLater();  // this tick runs inside its timeout
+        transferTimer = nullptr;
+    }
+    startSent = false;
+    deviceReady = false;
+    transferFinished = false;
+    fakeProgressActive = false;
+    packetIndex = 0;
+    resultReadFailures = 0;
+    fakeProgressTicks = 0;
+    fakeProgressValue = 0;
     qDebug() << "connection lost while applying the update" << hidText(hid_error(half));
-    QMessageBox::critical(this, tr("Error"),
-        tr("The connection with the controller was lost while it was applying the update, so the result is "
-           "unknown.\nReconnect the controller and press Connect to read its version."),
-        QMessageBox::Ok);
+    emit failed(Failure::ConnectionLost);
 }
 
 // Moves the update bar by one every second call, from 0 up to 99; only the
 // controller's statusUpdateFinished shows 100.
-void MainWindow::updateFakeProgressSlot()
+void TransferEngine::updateFakeProgressSlot()
 {
     ++fakeProgressTicks;
     if (fakeProgressTicks <= 1 || fakeProgressValue > 99)
         return;
-    ui->progressBarUpdate->setValue(fakeProgressValue);
+    emit updateProgress(fakeProgressValue);
     ++fakeProgressValue;
     fakeProgressTicks = 0;
 }

@@ -1,13 +1,9 @@
 // "Update Device": load the update file and start (or stop) the transfer
 // timer whose ticks drive the transfer path of the connected model.
 
-#include "ui/mainwindow.h"
-#include "ui_mainwindow.h"
-
-#include "device/models.h"
+#include "transferengine.h"
 
 #include <QDebug>
-#include <QMessageBox>
 #include <QTimer>
 
 namespace {
@@ -16,11 +12,8 @@ constexpr int transferTickMs = 1;
 
 } // namespace
 
-void MainWindow::updateDevice()
+void TransferEngine::startOrStop()
 {
-    ui->updateDeviceButton->setEnabled(false);
-    ui->downloadLogFile->setEnabled(false);
-
     // The report path leaves the file open between presses; open it afresh
     // so that a press after "kill timer" reads the file again instead of
     // failing to open it a second time.
@@ -42,16 +35,14 @@ void MainWindow::updateDevice()
         }
     }
     if (!loaded) {
-        QMessageBox::critical(this, tr("Error"),
-                              tr("File updater is not found.\nCheck the HD free space and try again."),
-                              QMessageBox::Ok);
-        transferFinished = 1;
+        emit failed(Failure::FileNotLoaded);
+        transferFinished = true;
     }
 
     if (updateFile.isOpen())
         updateFile.seek(0);
     // The closed library is handed only the file's name and opens it itself.
-    if (unitType == mossUnitType)
+    if (usesClosedLibrary())
         updateFile.close();
 
     if (transferTimer) {
@@ -63,9 +54,9 @@ void MainWindow::updateDevice()
     }
 
     transferTimer = new QTimer;
-    if (unitType == mossUnitType)
-        connect(transferTimer, &QTimer::timeout, this, &MainWindow::transmitSlotUTP);
+    if (usesClosedLibrary())
+        connect(transferTimer, &QTimer::timeout, this, &TransferEngine::transmitSlotUTP);
     else
-        connect(transferTimer, &QTimer::timeout, this, &MainWindow::transmitSlot);
+        connect(transferTimer, &QTimer::timeout, this, &TransferEngine::transmitSlot);
     transferTimer->start(transferTickMs);
 }

@@ -1,23 +1,20 @@
-// The transfer path of the MOSS controller: the window announces the image
+// The transfer path of the MOSS controller: the engine announces the image
 // with transferStart and waits for statusReady, the closed transfer library
 // moves the file, and a transferEnd hands over to the result phase.
 
-#include "ui/mainwindow.h"
-#include "ui_mainwindow.h"
+#include "transferengine.h"
 
 #include "app/programlog.h"
+#include "device/controllerlink.h"
 #include "device/hidstrings.h"
 #include "device/models.h"
 #include "device/reports.h"
 #include "libraryprogress.h"
 #include "platform/vuzovididi.h"
-#include "transfermessages.h"
 
-#include <QCoreApplication>
 #include <QDebug>
-#include <QMessageBox>
 
-void MainWindow::transmitSlotUTP()
+void TransferEngine::transmitSlotUTP()
 {
     if (transferFinished) {
         resultStep();
@@ -34,36 +31,43 @@ void MainWindow::transmitSlotUTP()
         sendTransferEndUTP();
 }
 
-void MainWindow::pollAccessUTP()
+void TransferEngine::pollAccessUTP()
 {
     unsigned char payload[Report::payloadSize];
-    if (hid_read_timeout(device, payload, sizeof payload, Report::readyPollTimeout) <= 0)
+    if (hid_read_timeout(link->device(), payload, sizeof payload, Report::readyPollTimeout) <= 0)
         return;
 
-    const quint8 status = Report::statusCode(payload, { commandOffset, dataOffset });
+    const quint8 status = Report::statusCode(payload, link->layout());
     if (status == Report::statusReady) {
         qDebug() << "get access from device ";
-        ui->progressBarTransfer->setEnabled(true);
-        ui->progressBarTransfer->setValue(0);
-        ui->labelTransfer->setText(tr("Transfer: in progress"));
-        ui->labelTransfer->setEnabled(true);
+        emit transferStarted();
         executeTransferUTP();
-        deviceReady = 1;
+        deviceReady = true;
         return;
     }
 
     qDebug().noquote() << QString::asprintf("packet received 0x%x 0x%x 0x%x", payload[0], payload[1], payload[2]);
-    const QString error = TransferMessages::acknowledgementError(status);
-    if (!error.isEmpty())
-        failAcknowledgement(error);
+    switch (status) {
+    case Report::statusTimeout:
+        failAcknowledgement(Failure::DeviceTimeout);
+        break;
+    case Report::statusInternalError:
+        failAcknowledgement(Failure::DeviceInternalError);
+        break;
+    case Report::statusPacketsSkipped:
+        failAcknowledgement(Failure::PacketsSkipped);
+        break;
+    default:
+        break;
+    }
 }
 
-// Blocks the tick until the library is done; the window stays responsive
+// Blocks the tick until the library is done; the face stays responsive
 // only through the library's progress callback.
-void MainWindow::executeTransferUTP()
+void TransferEngine::executeTransferUTP()
 {
     const QString fileName = updateFile.fileName();
-    libraryProgressBar = ui->progressBarTransfer;
+    const LibraryProgressScope progress(this);
     qDebug() << "updateThruUTP try";
 
     const int result = updateThruUTP(vendorId, modelForUnitType(mossUnitType)->productId,
@@ -71,22 +75,20 @@ void MainWindow::executeTransferUTP()
                                      libraryLogCallback, libraryProgressCallback);
 
     qDebug() << "updateThruUTP result" << result;
-    libraryProgressBar = nullptr;
 }
 
-void MainWindow::sendTransferEndUTP()
+void TransferEngine::sendTransferEndUTP()
 {
     qDebug() << "transfer finished ";
 
-    const QByteArray report = Report::buildTransferEnd({ commandOffset, dataOffset }, 0, nullptr, 0);
-    const int written = hid_write(device, reinterpret_cast<const unsigned char *>(report.constData()),
+    const QByteArray report = Report::buildTransferEnd(link->layout(), 0, nullptr, 0);
+    const int written = hid_write(link->device(), reinterpret_cast<const unsigned char *>(report.constData()),
                                   size_t(report.size()));
     if (written == -1) {
-        QMessageBox::critical(this, tr("Error HID device"), tr("Connection lost."), QMessageBox::Ok);
-        qDebug() << "report is not send ret" << written << hidText(hid_error(device));
-        QCoreApplication::quit();
+        emit failed(Failure::EndNotWritten);
+        qDebug() << "report is not send ret" << written << hidText(hid_error(link->device()));
     }
 
-    deviceReady = 0;
-    transferFinished = 1;
+    deviceReady = false;
+    transferFinished = true;
 }

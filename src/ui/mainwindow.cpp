@@ -1,22 +1,22 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "device/models.h"
 #include "devlog/logdownloader.h"
 #include "update/updatechecker.h"
-#include "update/firmwarefiles.h"
 
+#include <QMessageBox>
 #include <QThread>
-#include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
-    , updateFile(FirmwareFiles::updateFilePath())
+    , transferEngine(new TransferEngine(&controllerLink, this))
 {
     ui->setupUi(this);
 
     updateChecker = new UpdateChecker;
-    logDownloader = new LogDownloader(device);
+    logDownloader = new LogDownloader(nullptr);
 
     logThread = new QThread;
     logDownloader->moveToThread(logThread);
@@ -42,6 +42,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(updateChecker, &UpdateChecker::startDownloadMainUpdate, this, &MainWindow::onStartDownloadMainUpdate);
     connect(this, &MainWindow::needDownloadNewFirmware, updateChecker, &UpdateChecker::onNeedDownloadNewFirmware);
     connect(this, &MainWindow::needDownloadNewMainFirmware, updateChecker, &UpdateChecker::onNeedDownloadNewMainFirmware);
+    connectTransferEngine();
 
     ui->updateDeviceButton->setEnabled(false);
     ui->progressBarTransfer->setEnabled(false);
@@ -60,7 +61,6 @@ MainWindow::MainWindow(QWidget *parent)
 // it may have been using.
 MainWindow::~MainWindow()
 {
-    delete transferTimer;
     // The downloader goes on its own thread as that thread ends, so that
     // nothing it used is freed from here. Interrupting the thread ends a log
     // header wait in progress, so that wait() returns promptly.
@@ -70,9 +70,31 @@ MainWindow::~MainWindow()
     logThread->wait();
     delete logThread;
     delete updateChecker;
-    if (secondDevice)
-        hid_close(secondDevice);
-    if (device)
-        hid_close(device);
     delete ui;
+}
+
+// Connects the first controller found; the model announcement comes
+// before the update check starts.
+void MainWindow::connectSlot()
+{
+    if (!controllerLink.connectFirst()) {
+        showNotFound();
+        return;
+    }
+    ui->connect_button->setEnabled(false);
+    if (const std::optional<quint8> version = controllerLink.checkedVersion())
+        updateChecker->setCurrentVersion(QString::number(*version));
+
+    QMessageBox::information(this, tr("Info"), tr(modelForUnitType(controllerLink.unitType())->announcement));
+
+    // The log download works on single units only.
+    if (!controllerLink.isPair())
+        logDownloader->setDevice(controllerLink.device(), controllerLink.unitType());
+    updateChecker->setUnitType(controllerLink.unitType());
+    updateChecker->checkVersion();
+}
+
+void MainWindow::showNotFound()
+{
+    QMessageBox::critical(this, tr("Error"), tr("Device is not found.\nPlease connect."));
 }

@@ -1,11 +1,10 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include <QByteArray>
-#include <QFile>
-#include <QMainWindow>
+#include "device/controllerlink.h"
+#include "transfer/transferengine.h"
 
-#include <hidapi.h>
+#include <QMainWindow>
 
 namespace Ui {
 class MainWindow;
@@ -16,12 +15,10 @@ class QThread;
 class QTimer;
 class UpdateChecker;
 
-// The program's only window and the owner of the device state.
-//
-// The class is declared here once; its operations are defined beside the
-// subsystem they belong to: construction in ui/, connecting a controller in
-// device/, the firmware transfer in transfer/, the update prompts in ui/ and
-// the log download controls in devlog/.
+// The program's only window: the face of the controller link, the transfer
+// engine, the update checker and the log downloader. It turns their reports
+// into widget states and message boxes; the tick slots forward to the
+// engine, which does the work.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -57,68 +54,22 @@ private slots:
     void executeTransferUTP();
 
 private:
-    // A first half of a two-unit model, waiting for its other half. Only
-    // its path is used to open it; the enumeration list may be freed.
-    struct PendingHalf
-    {
-        quint8 isSet = 0;
-        int unitType = -1;
-        QByteArray path;
-    };
-
-    // Connecting a controller (device/connection.cpp).
-    bool identifyDevice(const hid_device_info *entry);
-    bool identifyDevice(const hid_device_info *rightHalf, const PendingHalf &leftHalf);
     void showNotFound();
-
-    // The report transfer engine and the result phase (transfer/).
-    void readyPoll();
-    void readyPollPair();
-    void startStep();
-    void dataStep();
-    void resultStep();
-    void loseConnection(hid_device *half);
-    void writeDataReport(const QByteArray &report);
-    void failAcknowledgement(const QString &text);
-
-    // The closed-library path (transfer/utppath.cpp).
-    void pollAccessUTP();
-    void sendTransferEndUTP();
+    // The window's face on the transfer engine (transferface.cpp).
+    void connectTransferEngine();
+    void showTransferStarted();
+    void showTransferCompleted();
+    void showUpdateFinished();
+    void showTransferFailure(TransferEngine::Failure failure);
 
     Ui::MainWindow *ui;
     UpdateChecker *updateChecker;
     LogDownloader *logDownloader;
     QThread *logThread;
 
-    quint8 deviceVersion = 0;
-    QFile updateFile;
-    QByteArray firmwareImage;
-
-    // Transfer engine state; never reset, so a transfer stopped with
-    // "kill timer" and started again continues where it stopped.
-    int startSent = 0;
-    int deviceReady = 0;
-    int transferFinished = 0;
-    int totalSize = 1;
-    int packetIndex = 0;
-    int fakeProgressActive = 0;
-    int resultReadFailures = 0;  // in a row, in the result phase
-
-    hid_device *device = nullptr;
-    hid_device *secondDevice = nullptr;
-    // The values of pairMode: one unit, or the two halves of a pair.
-    static constexpr quint8 pairModeOff = 1;
-    static constexpr quint8 pairModeOn = 2;
-    quint8 pairMode = pairModeOff;
-    PendingHalf pendingHalf;
-    int unitType = 0;
-    quint8 commandOffset = 0;
-    quint8 dataOffset = 0;
-
-    // The timer whose ticks drive a transfer; none until "Update Device".
-    QTimer *transferTimer = nullptr;
-    int fakeProgressTicks = 0;
-    int fakeProgressValue = 0;
+    // Declared before the engine, which uses it until its own end.
+    ControllerLink controllerLink;
+    TransferEngine *transferEngine;
 
     // A run downloads the device log at most once and reports its end once.
     bool logDownloadStarted = false;

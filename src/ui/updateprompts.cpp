@@ -33,7 +33,7 @@ void warnUnexpectedAnswer()
 
 void MainWindow::onFindNewVersion(QString newVersion, QString detailText)
 {
-    switch (askOffer(VersionText::firmwareOffer(deviceVersion, newVersion), detailText)) {
+    switch (askOffer(VersionText::firmwareOffer(controllerLink.deviceVersion(), newVersion), detailText)) {
     case QMessageBox::Yes:
         emit needDownloadNewFirmware();
         // The bar follows the download from here on.
@@ -68,7 +68,7 @@ void MainWindow::onFindMainNewVersion(QString newVersion, QString detailText)
 // The file is neither opened nor tested here: "Update Device" opens it.
 void MainWindow::onChangeUpdateFileName(QString filename)
 {
-    updateFile.setFileName(filename);
+    transferEngine->setUpdateFileName(filename);
 }
 
 void MainWindow::onStartDownloadMainUpdate()

@@ -126,6 +126,8 @@ void TestTransferFaults::unplugDuringData()
     QCOMPARE(log.count(QStringLiteral("waitingApplyingUpdate ")), 2);
     QCOMPARE(log.lines().filter(QStringLiteral("connection lost while applying the update")).size(), 1);
     QVERIFY(rig.window->isVisible());
+    QVERIFY(rig.button("connect_button")->isEnabled());
+    QCOMPARE(HidSim::openHandleCount(), 0);
 }
 
 // A second press stops the transfer ("kill timer"), a third continues it

@@ -4,7 +4,7 @@
 // once: it does their work on its own thread, and tells the window it has
 // finished through logDownloadFinished(), queued back to this thread.
 
-#include "ui/mainwindow.h"
+#include "mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "devlog/logdownloader.h"

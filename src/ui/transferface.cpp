@@ -1,0 +1,151 @@
+// The window's side of the firmware transfer: "Update Device", the ticks
+// forwarded to the engine, and the engine's reports shown as widget states
+// and message boxes.
+
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "devlog/logdownloader.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+void MainWindow::connectTransferEngine()
+{
+    connect(transferEngine, &TransferEngine::transferStarted, this, &MainWindow::showTransferStarted);
+    connect(transferEngine, &TransferEngine::transferProgress, ui->progressBarTransfer, &QProgressBar::setValue);
+    connect(transferEngine, &TransferEngine::libraryProgress, this, [this](int current, int total) {
+        ui->progressBarTransfer->setMaximum(total);
+        ui->progressBarTransfer->setValue(current);
+    });
+    connect(transferEngine, &TransferEngine::transferCompleted, this, &MainWindow::showTransferCompleted);
+    connect(transferEngine, &TransferEngine::updateProgress, ui->progressBarUpdate, &QProgressBar::setValue);
+    connect(transferEngine, &TransferEngine::updateFinished, this, &MainWindow::showUpdateFinished);
+    connect(transferEngine, &TransferEngine::failed, this, &MainWindow::showTransferFailure);
+}
+
+void MainWindow::updateDevice()
+{
+    ui->updateDeviceButton->setEnabled(false);
+    ui->downloadLogFile->setEnabled(false);
+    transferEngine->startOrStop();
+}
+
+void MainWindow::transmitSlot()
+{
+    transferEngine->transmitSlot();
+}
+
+void MainWindow::transmitSlotUTP()
+{
+    transferEngine->transmitSlotUTP();
+}
+
+void MainWindow::updateFakeProgressSlot()
+{
+    transferEngine->updateFakeProgressSlot();
+}
+
+void MainWindow::executeTransferUTP()
+{
+    transferEngine->executeTransferUTP();
+}
+
+void MainWindow::showTransferStarted()
+{
+    ui->progressBarTransfer->setEnabled(true);
+    ui->progressBarTransfer->setValue(0);
+    ui->labelTransfer->setText(tr("Transfer: in progress"));
+    ui->labelTransfer->setEnabled(true);
+}
+
+void MainWindow::showTransferCompleted()
+{
+    ui->progressBarTransfer->setValue(100);
+    ui->progressBarTransfer->setEnabled(false);
+    ui->labelTransfer->setText(tr("Transfer: completed"));
+    ui->labelTransfer->setEnabled(false);
+    // The closed library's model shows no simulated update bar.
+    if (!transferEngine->usesClosedLibrary())
+        ui->progressBarUpdate->setEnabled(true);
+    ui->labelUpdate->setEnabled(true);
+    ui->labelUpdate->setText(tr("Update: in progress. Do not power off device!"));
+}
+
+void MainWindow::showUpdateFinished()
+{
+    if (transferEngine->usesClosedLibrary()) {
+        QMessageBox::information(this, tr("Info"),
+            tr("Updating started, please close program, and wait for device updating automatically finished.\n"
+               "Please do NOT power off device until updating finished."),
+            QMessageBox::Ok);
+    } else {
+        ui->progressBarUpdate->setValue(100);
+        ui->progressBarUpdate->setEnabled(false);
+        ui->labelUpdate->setText(tr("Update: finished"));
+        ui->labelUpdate->setEnabled(false);
+        QMessageBox::information(this, tr("Info"),
+            tr("Update installed correctly, please close program, and disconnect/power off your controller.\n"
+               "When reconnected/power ON your device will have the latest software."),
+            QMessageBox::Ok);
+    }
+    QCoreApplication::quit();
+}
+
+void MainWindow::showTransferFailure(TransferEngine::Failure failure)
+{
+    QString title = tr("Error");
+    QString text;
+    switch (failure) {
+    case TransferEngine::Failure::FileNotLoaded:
+        text = tr("File updater is not found.\nCheck the HD free space and try again.");
+        break;
+    case TransferEngine::Failure::StartNotWritten:
+        title = tr("Error HID device");
+        text = tr("Check the connections between PC and the unit and to try the update again.");
+        break;
+    case TransferEngine::Failure::DeviceTimeout:
+        text = tr("Transfer timeout failed.\n"
+                  "Check the connections between PC and the unit and to try the update again.");
+        break;
+    case TransferEngine::Failure::DeviceInternalError:
+        text = tr("Transfer failed.\nDevice internal error.");
+        break;
+    case TransferEngine::Failure::PacketsSkipped:
+        text = tr("Transfer failed. Packets skipped.\n"
+                  "Check the connections between PC and the unit and to try the update again.");
+        break;
+    case TransferEngine::Failure::WrongMd5:
+        text = tr("Transfer failed. Wrong md5.\n"
+                  "Check the connections between PC and the unit and to try the update again.");
+        break;
+    case TransferEngine::Failure::UpdateInternalError:
+        text = tr("Updating failed.\nDevice internal error.");
+        break;
+    case TransferEngine::Failure::WrongFile:
+        text = tr("Updating failed. Wrong file or some internal error.\n"
+                  "Check the connections between PC and the unit and to try the update again.");
+        break;
+    case TransferEngine::Failure::EndNotWritten:
+        title = tr("Error HID device");
+        text = tr("Connection lost.");
+        break;
+    case TransferEngine::Failure::ConnectionLost:
+        text = tr("The connection with the controller was lost while it was applying the update, so the result is "
+                  "unknown.\nReconnect the controller and press Connect to read its version.");
+        break;
+    case TransferEngine::Failure::LibraryMissing:
+        text = tr("The transfer library for this controller is not installed.\n"
+                  "Reinstall the updater and try the update again.");
+        break;
+    }
+    QMessageBox::critical(this, title, text, QMessageBox::Ok);
+    if (failure == TransferEngine::Failure::EndNotWritten)
+        QCoreApplication::quit();
+    // The handles are dead; "Connect" finds the controller again.
+    if (failure == TransferEngine::Failure::ConnectionLost) {
+        logDownloader->setDevice(nullptr, 0);
+        controllerLink.close();
+        ui->connect_button->setEnabled(true);
+    }
+}

@@ -323,20 +323,22 @@ void Flasher::startTransfer(const QString &path)
     updateFilePath = path;
     engine = new TransferEngine(&link);
     engine->setUpdateFileName(path);
-    connect(engine, &TransferEngine::transferStarted, this, [this] {
-        phaseClock.start();
-        emit event(FlashEvents::transferStarted(updateFilePath, engine->reportCount()));
-    });
+    connect(engine, &TransferEngine::transferStarted, this, &Flasher::announceTransfer);
     connect(engine, &TransferEngine::transferProgress, this, [this](int percent) {
+        announceTransfer();
         emitProgress(QStringLiteral("transfer"), percent, engine->reportsSent(), engine->reportCount());
     });
     connect(engine, &TransferEngine::libraryProgress, this, [this](int current, int total) {
         if (total > 0)
             emitProgress(QStringLiteral("transfer"), int(qint64(current) * 100 / total));
     });
+    // The engine reports progress before each report, so never 100 %; the
+    // controller's word that it has the whole image is the 100 %.
     connect(engine, &TransferEngine::transferCompleted, this, [this] {
         if (stage != Stage::Transferring)
             return;
+        if (!engine->usesClosedLibrary())
+            emitProgress(QStringLiteral("transfer"), 100, engine->reportCount(), engine->reportCount());
         stage = Stage::Installing;
         phaseClock.start();
         emit event(FlashEvents::transferCompleted());
@@ -346,17 +348,29 @@ void Flasher::startTransfer(const QString &path)
             emitProgress(QStringLiteral("install"), percent);
     });
     connect(engine, &TransferEngine::updateFinished, this, [this] {
-        if (link.unitType() == mossUnitType) {
+        if (engine->usesClosedLibrary()) {
             finish(ExitCode::Success, QStringLiteral("installing"),
                    tr("The controller installs the update on its own now: do not power it off until it has finished."));
             return;
         }
+        emitProgress(QStringLiteral("install"), 100);
         finish(ExitCode::Success, QStringLiteral("installed"),
                tr("Update installed. Disconnect the controller (or power it off) and reconnect it: "
                   "it then runs the new firmware."));
     });
     connect(engine, &TransferEngine::failed, this, &Flasher::onTransferFailed);
     engine->startOrStop();
+}
+
+// The engine says the controller is ready for a single unit, not for a
+// pair: the first data report then tells it.
+void Flasher::announceTransfer()
+{
+    if (transferAnnounced)
+        return;
+    transferAnnounced = true;
+    phaseClock.start();
+    emit event(FlashEvents::transferStarted(updateFilePath, engine->reportCount()));
 }
 
 void Flasher::onTransferFailed(TransferEngine::Failure failure)
@@ -449,7 +463,8 @@ void Flasher::interrupt()
                tr("Stopped. The controller was not touched."));
         return;
     case Stage::Transferring:
-        engine->startOrStop();
+        if (engine->isRunning())
+            engine->startOrStop();
         finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
                tr("Stopped in mid-transfer: the controller holds a partial image, keeps its old firmware and "
                   "will time out. Run update again."));

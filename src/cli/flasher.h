@@ -81,6 +81,7 @@ private:
 
     void askToSend(const QString &question);
     void startTransfer(const QString &path);
+    void announceTransfer();
     void onTransferFailed(TransferEngine::Failure failure);
 
     void startLog();
@@ -93,7 +94,8 @@ private:
     const FlashRequest request;
     const bool canAsk;
     Stage stage = Stage::Idle;
-    bool stopRequested = false;  // Ctrl+C during the log download
+    bool stopRequested = false;      // Ctrl+C during the log download
+    bool transferAnnounced = false;  // the transfer-started event is out
 
     ControllerLink link;
     ControllerEntry selected;

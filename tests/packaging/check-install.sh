@@ -12,7 +12,7 @@ for file in usr/bin/tavoro-updater usr/bin/tavoro-flash \
             usr/libexec/tavoro-updater/tavoro-updater usr/libexec/tavoro-updater/tavoro-flash \
             usr/share/applications/tavoro-updater.desktop \
             usr/share/icons/hicolor/256x256/apps/tavoro-updater.png \
-            usr/share/man/man1/tavoro-updater.1.gz \
+            usr/share/man/man1/tavoro-updater.1.gz usr/share/man/man1/tavoro-flash.1.gz \
             usr/lib/udev/rules.d/70-tavoro-updater.rules; do
     [ -e "$stage/root/$file" ] || { echo "missing after install: $file"; exit 1; }
 done

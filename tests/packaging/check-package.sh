@@ -26,8 +26,9 @@ lintian_output="$(lintian --fail-on error,warning "$package" 2>&1)" \
 
 contents="$(dpkg-deb -c "$package")"
 for file in ./usr/bin/tavoro-updater ./usr/share/applications/tavoro-updater.desktop \
+            ./usr/bin/tavoro-flash ./usr/libexec/tavoro-updater/tavoro-flash \
             ./usr/lib/udev/rules.d/70-tavoro-updater.rules \
-            ./usr/share/man/man1/tavoro-updater.1.gz \
+            ./usr/share/man/man1/tavoro-updater.1.gz ./usr/share/man/man1/tavoro-flash.1.gz \
             ./usr/share/doc/tavoro-updater/changelog.gz ./usr/share/doc/tavoro-updater/copyright; do
     grep -q " $file\$" <<<"$contents" || fail "package lacks $file"
 done

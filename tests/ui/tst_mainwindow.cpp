@@ -28,6 +28,8 @@ private slots:
     void widgetsAfterConstruction();
     void windowFrame();
     void buttonRowIsLaidOut();
+    void connectShowsTheModel_data();
+    void connectShowsTheModel();
     void transferReportsShown_data();
     void transferReportsShown();
     void cleanup();
@@ -107,6 +109,64 @@ void TestMainWindow::buttonRowIsLaidOut()
     QCOMPARE(row->layout()->indexOf(connectButton), 0);
     QCOMPARE(row->layout()->indexOf(updateButton), 1);
     QVERIFY(connectButton->geometry().right() < updateButton->geometry().left());
+}
+
+void TestMainWindow::connectShowsTheModel_data()
+{
+    QTest::addColumn<QList<int>>("attached");
+    QTest::addColumn<QString>("announcement");  // empty: nothing found
+
+    // The announcement of each unit type, as the user must see it.
+    const char *const announcements[unitTypeCount] = {
+        "CALYX4 connected", "CALYX2 connected", "DORIC connected", "GLYPH PRO connected",
+        "GLYPH IO connected", "HALO2 connected", "HALO4 connected", "IRIS/IRIS S connected",
+        "JADE/JADE S connected", "KITE connected", "LARK connected", "MOSS connected",
+        "EBONY connected", "ARDEN connected", "ARDEN connected", "BRISK connected",
+        "BRISK connected", "FJORD connected",
+    };
+    for (int unitType = 0; unitType < unitTypeCount; ++unitType) {
+        const QList<int> attached = isHalf(unitType) ? QList<int> { unitType, otherHalf(unitType) }
+                                                     : QList<int> { unitType };
+        QTest::addRow("%d %s", unitType, modelForUnitType(unitType)->name) << attached << announcements[unitType];
+    }
+    QTest::newRow("nothing attached") << QList<int>() << QString();
+}
+
+// "Connect": the model's announcement, or the not-found error, and the
+// version the offer then shows.
+void TestMainWindow::connectShowsTheModel()
+{
+    QFETCH(QList<int>, attached);
+    QFETCH(QString, announcement);
+
+    HidSim::reset();
+    for (int unitType : attached)
+        HidSim::attachModel(unitType, 14);
+    // The override file keeps the update check off the network.
+    QFile override(FirmwareFiles::overrideFilePath());
+    QVERIFY(override.open(QIODevice::WriteOnly));
+    override.close();
+    MessageBoxDriver boxes;
+    MainWindow window;
+    window.show();
+    auto *connectButton = window.findChild<QPushButton *>("connect_button");
+    connectButton->click();
+
+    QCOMPARE(boxes.count(), 1);
+    const MessageBoxDriver::Box box = boxes.boxes().first();
+    const bool found = !announcement.isEmpty();
+    QCOMPARE(box.title, found ? QStringLiteral("Info") : QStringLiteral("Error"));
+    QCOMPARE(box.text, found ? announcement : QStringLiteral("Device is not found.\nPlease connect."));
+    QCOMPARE(box.icon, found ? QMessageBox::Information : QMessageBox::Critical);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(box.hasParent);
+    QCOMPARE(connectButton->isEnabled(), !found);
+    if (!found)
+        return;
+
+    boxes.answerNext(QMessageBox::No);
+    window.onFindNewVersion(QStringLiteral("2.0"), QString());
+    QVERIFY(boxes.boxes().last().text.startsWith(QStringLiteral("Your unit current version: 1.4\n")));
 }
 
 void TestMainWindow::transferReportsShown_data()

@@ -5,18 +5,15 @@
 #include "update/firmwarefiles.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QFile>
+#include <QMetaEnum>
 #include <QRandomGenerator>
 #include <QTest>
 
 namespace TransferFixture {
 
 namespace {
-
-QStringList updateFilePaths()
-{
-    return { FirmwareFiles::updateFilePath(), FirmwareFiles::overrideFilePath() };
-}
 
 // Payload offsets of the 4-byte header and the 60-byte data area.
 int commandOffsetOf(int unitType)
@@ -63,32 +60,42 @@ Rig::Rig(int unitType, const HidSim::ControllerSettings &settings)
     HidSim::ControllerSettings own = settings;
     own.unitType = unitType;
     controller = HidSim::attach(description, own);
+
+    const auto record = [this](const char *signal) {
+        return [this, signal] { reports.append(QLatin1String(signal)); };
+    };
+    QObject::connect(&engine, &TransferEngine::transferStarted, record("transferStarted"));
+    QObject::connect(&engine, &TransferEngine::transferCompleted, record("transferCompleted"));
+    QObject::connect(&engine, &TransferEngine::updateFinished, record("updateFinished"));
+    QObject::connect(&engine, &TransferEngine::transferProgress, [this](int percent) {
+        reports.append(QStringLiteral("transferProgress %1").arg(percent));
+    });
+    QObject::connect(&engine, &TransferEngine::updateProgress, [this](int percent) {
+        reports.append(QStringLiteral("updateProgress %1").arg(percent));
+    });
+    QObject::connect(&engine, &TransferEngine::libraryProgress, [this](int current, int total) {
+        reports.append(QStringLiteral("libraryProgress %1/%2").arg(current).arg(total));
+    });
+    QObject::connect(&engine, &TransferEngine::failed, [this](TransferEngine::Failure failure) {
+        reports.append(QStringLiteral("failed ")
+                       + QLatin1String(QMetaEnum::fromType<TransferEngine::Failure>().valueToKey(int(failure))));
+    });
 }
 
 bool Rig::connect(const QByteArray &image)
 {
     placeUpdateFile(image);
-    window = std::make_unique<MainWindow>();
-    window->show();
-    const int before = boxes.count();
-    button("connect_button")->click();
-    if (boxes.count() != before + 1 || !boxes.boxes().last().text.endsWith(QLatin1String("connected"))) {
-        qWarning() << "no controller connected:" << boxes.texts();
+    if (!link.connectFirst()) {
+        qWarning() << "no controller connected";
         return false;
     }
     return true;
 }
 
-void Rig::press()
+bool Rig::pressUntilFinished(int timeoutMs)
 {
-    QPushButton *update = button("updateDeviceButton");
-    update->setEnabled(true);
-    update->click();
-}
-
-bool Rig::pressUntilQuit(int timeoutMs)
-{
-    return TestLoop::runUntilQuit([this] { press(); }, timeoutMs);
+    press();
+    return TestLoop::waitFor([this] { return finished(); }, timeoutMs);
 }
 
 void Rig::startWithoutTimer()
@@ -99,9 +106,12 @@ void Rig::startWithoutTimer()
 
 void Rig::tick(int count)
 {
-    const char *slot = unitType == mossUnitType ? "transmitSlotUTP" : "transmitSlot";
-    for (int i = 0; i < count; ++i)
-        QMetaObject::invokeMethod(window.get(), slot, Qt::DirectConnection);
+    for (int i = 0; i < count; ++i) {
+        if (unitType == mossUnitType)
+            engine.transmitSlotUTP();
+        else
+            engine.transmitSlot();
+    }
 }
 
 bool Rig::tickUntil(const std::function<bool()> &done, int maxTicks)
@@ -111,34 +121,23 @@ bool Rig::tickUntil(const std::function<bool()> &done, int maxTicks)
     return done();
 }
 
-bool Rig::tickUntilQuit(const std::function<bool()> &done, int maxTicks)
-{
-    bool reached = false;
-    const bool quit = TestLoop::runUntilQuit([&] { reached = tickUntil(done, maxTicks); }, 60000);
-    return reached && quit;
-}
-
 void placeUpdateFile(const QByteArray &image)
 {
     removeUpdateFiles();
-    for (const QString &path : updateFilePaths()) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(image), qint64(image.size()));
-    }
+    QFile file(FirmwareFiles::updateFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(image), qint64(image.size()));
 }
 
 void linkUpdateFile(const QString &target)
 {
     removeUpdateFiles();
-    for (const QString &path : updateFilePaths())
-        QVERIFY(QFile::link(target, path));
+    QVERIFY(QFile::link(target, FirmwareFiles::updateFilePath()));
 }
 
 void removeUpdateFiles()
 {
-    for (const QString &path : updateFilePaths())
-        QFile::remove(path);
+    QFile::remove(FirmwareFiles::updateFilePath());
 }
 
 bool waitForPolls(const LogCapture &log, int polls)

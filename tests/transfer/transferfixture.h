@@ -1,19 +1,17 @@
 #ifndef TRANSFERFIXTURE_H
 #define TRANSFERFIXTURE_H
 
+#include "device/controllerlink.h"
 #include "hidsim.h"
 #include "logcapture.h"
-#include "messageboxdriver.h"
-#include "ui/mainwindow.h"
+#include "transfer/transferengine.h"
 
 #include <QByteArray>
-#include <QLabel>
 #include <QList>
-#include <QProgressBar>
-#include <QPushButton>
+#include <QRegularExpression>
+#include <QStringList>
 
 #include <functional>
-#include <memory>
 
 namespace TransferFixture {
 
@@ -28,29 +26,23 @@ private slots:
     void cleanup();
 };
 
-// A simulated controller of `unitType` and a window connected to it through
-// the real "Connect" button, with the update file placed where "Update
-// Device" reads it. Attach a pair's other half before constructing.
+// A simulated controller of `unitType`, the link connected to it as
+// "Connect" connects it, and the engine with a recording face. Attach a
+// pair's other half before constructing.
 struct Rig
 {
     // Attaches the model's standard controller with `settings`.
     explicit Rig(int unitType, const HidSim::ControllerSettings &settings = {});
 
-    // Places `image` as the update file, opens the window and clicks
-    // "Connect". False (with a warning) when no controller was announced.
+    // Places `image` as the update file and connects the link. False (with
+    // a warning) when no controller was connected.
     bool connect(const QByteArray &image);
 
-    template<typename Widget>
-    Widget *child(const char *name) const { return window->findChild<Widget *>(QLatin1String(name)); }
-    QPushButton *button(const char *name) const { return child<QPushButton>(name); }
-    QProgressBar *bar(const char *name) const { return child<QProgressBar>(name); }
-    QLabel *label(const char *name) const { return child<QLabel>(name); }
-
-    // Presses "Update Device", enabling it first where the update checker
-    // has not (yet) done so.
-    void press();
-    // Presses and runs the event loop until the program asks to quit.
-    bool pressUntilQuit(int timeoutMs = 20000);
+    // The "Update Device" press.
+    void press() { engine.startOrStop(); }
+    // Presses and runs the event loop until the engine reports the update
+    // finished; false when it did not within `timeoutMs`.
+    bool pressUntilFinished(int timeoutMs = 20000);
     // Presses twice: the file is read and the timer started and stopped
     // again before it ticks, so that the test drives the transfer by tick().
     void startWithoutTimer();
@@ -58,21 +50,23 @@ struct Rig
     void tick(int count = 1);
     // Ticks until `done` holds, at most `maxTicks` times.
     bool tickUntil(const std::function<bool()> &done, int maxTicks);
-    // Like tickUntil inside the application's event loop; true when `done`
-    // was reached and the program then asked to quit.
-    bool tickUntilQuit(const std::function<bool()> &done, int maxTicks);
+
+    bool finished() const { return reports.contains(QLatin1String("updateFinished")); }
+    // The reports whose line starts with `prefix`.
+    QStringList reported(const QString &prefix) const { return reports.filter(QRegularExpression('^' + prefix)); }
 
     const int unitType;
     HidSim::Controller controller;
-    MessageBoxDriver boxes;
-    std::unique_ptr<MainWindow> window;
+    ControllerLink link;
+    TransferEngine engine { &link };
+    // One line per signal of the engine, such as "transferProgress 46",
+    // "libraryProgress 5/10" or "failed WrongMd5".
+    QStringList reports;
 };
 
-// Writes `image` as the update file. Both the default update file and the
-// local override are written, so the window reads `image` whether or not
-// the update checker redirects it to the override.
+// Writes `image` as the update file.
 void placeUpdateFile(const QByteArray &image);
-// Points both update files at `target` through symbolic links.
+// Points the update file at `target` through a symbolic link.
 void linkUpdateFile(const QString &target);
 void removeUpdateFiles();
 

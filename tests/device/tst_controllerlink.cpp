@@ -1,15 +1,13 @@
-// "Connect" against the simulated controllers: which device is taken, how
-// two-unit models are paired, what the user is told and what is logged.
+// The link's search against the simulated controllers: which device is
+// taken, how two-unit models are paired, which versions are read and what
+// is logged.
 
+#include "device/controllerlink.h"
 #include "device/models.h"
-#include "ui/mainwindow.h"
 
 #include "hidsim.h"
 #include "logcapture.h"
-#include "httpserver.h"
-#include "messageboxdriver.h"
 
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -20,17 +18,7 @@ Q_DECLARE_METATYPE(std::optional<std::wstring>)
 
 namespace {
 
-const QString notFoundText = QStringLiteral("Device is not found.\nPlease connect.");
 const QString versionWarning = QStringLiteral("Can't read current version\n");
-
-// The announcement of each unit type, as the user must see it.
-const char *const announcements[unitTypeCount] = {
-    "CALYX4 connected", "CALYX2 connected", "DORIC connected", "GLYPH PRO connected",
-    "GLYPH IO connected", "HALO2 connected", "HALO4 connected", "IRIS/IRIS S connected",
-    "JADE/JADE S connected", "KITE connected", "LARK connected", "MOSS connected",
-    "EBONY connected", "ARDEN connected", "ARDEN connected", "BRISK connected",
-    "BRISK connected", "FJORD connected",
-};
 
 unsigned short productIdOf(int unitType)
 {
@@ -89,44 +77,23 @@ QString openFailureLine(const LogCapture &log, const std::string &path)
     return QString();
 }
 
-// One user in front of one freshly started window.
+// One search, as "Connect" runs it, with the program log it writes.
 struct Session
 {
     LogCapture log;
-    MessageBoxDriver boxes;
-    MainWindow window;
+    ControllerLink link;
+    bool connected = false;
 
-    Session() { window.show(); }
-
-    QPushButton *connectButton() { return window.findChild<QPushButton *>("connect_button"); }
-    void pressConnect() { connectButton()->click(); }
-
-    // The unit version shown in the firmware offer, or a null string when
-    // no offer was shown.
-    QString shownUnitVersion()
-    {
-        const int before = boxes.count();
-        boxes.answerNext(QMessageBox::No);
-        window.onFindNewVersion(QStringLiteral("0"), QString());
-        static const QRegularExpression current(QStringLiteral("^Your unit current version: (\\S+)\n"));
-        const QList<MessageBoxDriver::Box> seen = boxes.boxes();
-        for (int index = before; index < seen.size(); ++index) {
-            const QRegularExpressionMatch match = current.match(seen.at(index).text);
-            if (match.hasMatch())
-                return match.captured(1);
-        }
-        return QString();
-    }
+    void pressConnect() { connected = link.connectFirst(); }
 };
 
 } // namespace
 
-class ConnectionTest : public QObject
+class ControllerLinkTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
 
     void connectsEveryModel_data();
@@ -147,101 +114,80 @@ private slots:
     void failedPairOpenEndsSearch();
     void versionFromFirstReport_data();
     void versionFromFirstReport();
+    void listsEveryController_data();
+    void listsEveryController();
 
 private:
-    static void expectAnnounced(Session &session, const QString &text);
+    static void expectConnected(Session &session, int unitType);
     static void expectNotFound(Session &session);
-
-    HttpServer server;
 };
 
-// Connecting starts an update check. Its manifest request goes to a
-// loopback server that never answers, so that no problem report (and the
-// end of the program that follows it) comes between a test and its boxes.
-void ConnectionTest::initTestCase()
-{
-    QVERIFY(server.listen());
-    server.route("/TVDownloadSite/wp-content/uploads/versions.txt", HttpServer::Response::hanging());
-    server.becomeHttpProxy();
-}
-
-void ConnectionTest::init()
+void ControllerLinkTest::init()
 {
     HidSim::reset();
 }
 
-void ConnectionTest::expectAnnounced(Session &session, const QString &text)
+void ControllerLinkTest::expectConnected(Session &session, int unitType)
 {
-    QCOMPARE(session.boxes.count(), 1);
-    const MessageBoxDriver::Box box = session.boxes.boxes().first();
-    QCOMPARE(box.title, QStringLiteral("Info"));
-    QCOMPARE(box.text, text);
-    QCOMPARE(box.icon, QMessageBox::Information);
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QVERIFY(box.hasParent);
-    QVERIFY(!session.connectButton()->isEnabled());
+    QVERIFY(session.connected);
+    QVERIFY(session.link.isConnected());
+    QCOMPARE(session.link.unitType(), unitType);
+    QCOMPARE(session.link.isPair(), isHalf(unitType));
 }
 
-void ConnectionTest::expectNotFound(Session &session)
+void ControllerLinkTest::expectNotFound(Session &session)
 {
-    QCOMPARE(session.boxes.count(), 1);
-    const MessageBoxDriver::Box box = session.boxes.boxes().first();
-    QCOMPARE(box.title, QStringLiteral("Error"));
-    QCOMPARE(box.text, notFoundText);
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QVERIFY(box.hasParent);
-    QVERIFY(session.connectButton()->isEnabled());
+    QVERIFY(!session.connected);
+    QVERIFY(!session.link.isConnected());
 }
 
-void ConnectionTest::connectsEveryModel_data()
+void ControllerLinkTest::connectsEveryModel_data()
 {
     QTest::addColumn<QList<int>>("attached");
     QTest::addColumn<int>("connected");
-    QTest::addColumn<QString>("announcement");
 
     for (int unitType = 0; unitType < unitTypeCount; ++unitType) {
         const QString row = QStringLiteral("%1 %2").arg(unitType).arg(modelForUnitType(unitType)->name);
-        if (isHalf(unitType)) {
-            // Both halves, attached in either order; the right half is
-            // always found second and gives the unit type.
-            const int right = qMax(unitType, otherHalf(unitType));
-            QTest::newRow(qPrintable(row)) << QList<int> { unitType, otherHalf(unitType) } << right
-                                           << QString::fromLatin1(announcements[unitType]);
-        } else {
-            QTest::newRow(qPrintable(row)) << QList<int> { unitType } << unitType
-                                           << QString::fromLatin1(announcements[unitType]);
-        }
+        // Both halves of a pair, attached in either order; the right half is
+        // always found second and gives the unit type.
+        if (isHalf(unitType))
+            QTest::newRow(qPrintable(row)) << QList<int> { unitType, otherHalf(unitType) }
+                                           << qMax(unitType, otherHalf(unitType));
+        else
+            QTest::newRow(qPrintable(row)) << QList<int> { unitType } << unitType;
     }
 }
 
-void ConnectionTest::connectsEveryModel()
+void ControllerLinkTest::connectsEveryModel()
 {
     QFETCH(QList<int>, attached);
     QFETCH(int, connected);
-    QFETCH(QString, announcement);
 
     const QList<HidSim::Controller> controllers = attachModels(attached);
     Session session;
     session.pressConnect();
 
-    expectAnnounced(session, announcement);
+    expectConnected(session, connected);
     for (const HidSim::Controller &controller : controllers)
         QVERIFY(controller->isOpen());
     QCOMPARE(HidSim::openHandleCount(), controllers.size());
     QCOMPARE(HidSim::enumerationCount(), connected + 1);
     QVERIFY(session.log.contains(QStringLiteral("cur dev pid= %1").arg(productIdOf(connected))));
     QCOMPARE(warningCount(session.log), 0);
+
+    // The link lets go of every handle when it goes.
+    session.link.close();
+    QCOMPARE(HidSim::openHandleCount(), 0);
 }
 
-void ConnectionTest::logsEveryEnumeratedEntry()
+void ControllerLinkTest::logsEveryEnumeratedEntry()
 {
     const HidSim::Controller foreign = attachWithProduct(12, std::wstring(L"Keypad"), std::nullopt);
     const HidSim::Controller ebony = HidSim::attachModel(12);
     Session session;
     session.pressConnect();
 
-    expectAnnounced(session, QStringLiteral("EBONY connected"));
+    expectConnected(session, 12);
     QVERIFY(!foreign->isOpen());
     QVERIFY(ebony->isOpen());
 
@@ -258,7 +204,7 @@ void ConnectionTest::logsEveryEnumeratedEntry()
     QCOMPARE(entryLines, expected);
 }
 
-void ConnectionTest::skipsForeignProductStrings_data()
+void ControllerLinkTest::skipsForeignProductStrings_data()
 {
     QTest::addColumn<std::optional<std::wstring>>("product");
     QTest::addColumn<QString>("logged");
@@ -273,7 +219,7 @@ void ConnectionTest::skipsForeignProductStrings_data()
 
 // A device on DORIC's product ID that is not a Tavoro controller is passed
 // over, and the search reaches the last model of the table.
-void ConnectionTest::skipsForeignProductStrings()
+void ControllerLinkTest::skipsForeignProductStrings()
 {
     QFETCH(std::optional<std::wstring>, product);
     QFETCH(QString, logged);
@@ -283,27 +229,27 @@ void ConnectionTest::skipsForeignProductStrings()
     Session session;
     session.pressConnect();
 
-    expectAnnounced(session, QStringLiteral("FJORD connected"));
+    expectConnected(session, 17);
     QCOMPARE(foreign->openCount(), 0);
     QVERIFY(fjord->isOpen());
     QVERIFY(session.log.contains(logged));
 }
 
-void ConnectionTest::earlierModelWins()
+void ControllerLinkTest::earlierModelWins()
 {
     const HidSim::Controller calyx2 = HidSim::attachModel(1);
     const HidSim::Controller ebony = HidSim::attachModel(12);
     Session session;
     session.pressConnect();
 
-    expectAnnounced(session, QStringLiteral("CALYX2 connected"));
+    expectConnected(session, 1);
     QVERIFY(calyx2->isOpen());
     QCOMPARE(ebony->openCount(), 0);
     QCOMPARE(HidSim::enumerationCount(), 2);
 }
 
 // A half that enumerates once per usage must not be paired with itself.
-void ConnectionTest::pairsHalfListedTwiceWithItsPartner()
+void ControllerLinkTest::pairsHalfListedTwiceWithItsPartner()
 {
     HidSim::DeviceDescription description;
     description.vendorId = vendorId;
@@ -316,13 +262,13 @@ void ConnectionTest::pairsHalfListedTwiceWithItsPartner()
     Session session;
     session.pressConnect();
 
-    expectAnnounced(session, QStringLiteral("ARDEN connected"));
+    expectConnected(session, 14);
     QCOMPARE(left->openCount(), 1);
     QCOMPARE(right->openCount(), 1);
     QCOMPARE(HidSim::openHandleCount(), 2);
 }
 
-void ConnectionTest::reportsNotFound_data()
+void ControllerLinkTest::reportsNotFound_data()
 {
     QTest::addColumn<QList<int>>("attached");
 
@@ -335,7 +281,7 @@ void ConnectionTest::reportsNotFound_data()
     QTest::newRow("single unit after a waiting half") << QList<int> { 13, 17 };
 }
 
-void ConnectionTest::reportsNotFound()
+void ControllerLinkTest::reportsNotFound()
 {
     QFETCH(QList<int>, attached);
 
@@ -349,22 +295,22 @@ void ConnectionTest::reportsNotFound()
     QCOMPARE(HidSim::enumerationCount(), unitTypeCount);
 }
 
-void ConnectionTest::connectsUnitThatSendsNothing_data()
+void ControllerLinkTest::connectsUnitThatSendsNothing_data()
 {
     QTest::addColumn<QList<int>>("attached");
     QTest::addColumn<QList<int>>("silent");  // indexes into attached
-    QTest::addColumn<QString>("announcement");
+    QTest::addColumn<int>("connected");
 
-    QTest::newRow("single unit") << QList<int> { 12 } << QList<int> { 0 } << "EBONY connected";
-    QTest::newRow("left half of a pair") << QList<int> { 15, 16 } << QList<int> { 0 } << "BRISK connected";
-    QTest::newRow("both halves") << QList<int> { 13, 14 } << QList<int> { 0, 1 } << "ARDEN connected";
+    QTest::newRow("single unit") << QList<int> { 12 } << QList<int> { 0 } << 12;
+    QTest::newRow("left half of a pair") << QList<int> { 15, 16 } << QList<int> { 0 } << 16;
+    QTest::newRow("both halves") << QList<int> { 13, 14 } << QList<int> { 0, 1 } << 14;
 }
 
-void ConnectionTest::connectsUnitThatSendsNothing()
+void ControllerLinkTest::connectsUnitThatSendsNothing()
 {
     QFETCH(QList<int>, attached);
     QFETCH(QList<int>, silent);
-    QFETCH(QString, announcement);
+    QFETCH(int, connected);
 
     const QList<HidSim::Controller> controllers = attachModels(attached);
     for (int index : silent)
@@ -372,14 +318,14 @@ void ConnectionTest::connectsUnitThatSendsNothing()
     Session session;
     session.pressConnect();
 
-    expectAnnounced(session, announcement);
+    expectConnected(session, connected);
     QCOMPARE(warningCount(session.log), silent.size());
     for (const HidSim::Controller &controller : controllers)
         QVERIFY(controller->isOpen());
 }
 
 // A half found in a failed attempt must not hold back a later one.
-void ConnectionTest::retryStartsAfresh()
+void ControllerLinkTest::retryStartsAfresh()
 {
     const HidSim::Controller lonelyHalf = HidSim::attachModel(13);
     Session session;
@@ -388,14 +334,13 @@ void ConnectionTest::retryStartsAfresh()
 
     HidSim::detach(lonelyHalf);
     const HidSim::Controller fjord = HidSim::attachModel(17);
-    session.boxes.clear();
     session.pressConnect();
 
-    expectAnnounced(session, QStringLiteral("FJORD connected"));
+    expectConnected(session, 17);
     QVERIFY(fjord->isOpen());
 }
 
-void ConnectionTest::failedOpenIsLoggedAndSearchGoesOn_data()
+void ControllerLinkTest::failedOpenIsLoggedAndSearchGoesOn_data()
 {
     QTest::addColumn<bool>("laterModelAttached");
 
@@ -403,7 +348,7 @@ void ConnectionTest::failedOpenIsLoggedAndSearchGoesOn_data()
     QTest::newRow("a later model attached") << true;
 }
 
-void ConnectionTest::failedOpenIsLoggedAndSearchGoesOn()
+void ControllerLinkTest::failedOpenIsLoggedAndSearchGoesOn()
 {
     QFETCH(bool, laterModelAttached);
 
@@ -416,7 +361,7 @@ void ConnectionTest::failedOpenIsLoggedAndSearchGoesOn()
     session.pressConnect();
 
     if (laterModelAttached) {
-        expectAnnounced(session, QStringLiteral("FJORD connected"));
+        expectConnected(session, 17);
         QVERIFY(fjord->isOpen());
     } else {
         expectNotFound(session);
@@ -426,7 +371,7 @@ void ConnectionTest::failedOpenIsLoggedAndSearchGoesOn()
     QVERIFY2(!failure.endsWith(QStringLiteral(" \"\"")), "the failed open is logged without hidapi's reason");
 }
 
-void ConnectionTest::failedPairOpenEndsSearch_data()
+void ControllerLinkTest::failedPairOpenEndsSearch_data()
 {
     QTest::addColumn<int>("failingHalf");
 
@@ -434,7 +379,7 @@ void ConnectionTest::failedPairOpenEndsSearch_data()
     QTest::newRow("left half") << 13;
 }
 
-void ConnectionTest::failedPairOpenEndsSearch()
+void ControllerLinkTest::failedPairOpenEndsSearch()
 {
     QFETCH(int, failingHalf);
 
@@ -452,31 +397,35 @@ void ConnectionTest::failedPairOpenEndsSearch()
     QVERIFY(!openFailureLine(session.log, failing->path()).isNull());
 }
 
-void ConnectionTest::versionFromFirstReport_data()
+void ControllerLinkTest::versionFromFirstReport_data()
 {
     QTest::addColumn<QList<int>>("attached");
     QTest::addColumn<QList<QByteArray>>("firstReports");  // per attached unit; empty: sends nothing
-    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("checked");  // the version the update check compares with; -1: none read
+    QTest::addColumn<int>("shown");    // the version the window shows
 
     const QByteArray both = firstReport(13, 15);
-    QTest::newRow("GLYPH IO reads payload 63") << QList<int> { 4 } << QList<QByteArray> { both } << "1.5";
-    QTest::newRow("HALO2 reads payload 62") << QList<int> { 5 } << QList<QByteArray> { both } << "1.3";
-    QTest::newRow("JADE reads payload 62") << QList<int> { 8 } << QList<QByteArray> { both } << "1.3";
-    QTest::newRow("KITE reads payload 63") << QList<int> { 9 } << QList<QByteArray> { both } << "1.5";
-    QTest::newRow("ARDEN halves read payload 63") << QList<int> { 13, 14 } << QList<QByteArray> { both, both } << "1.5";
-    // The version shown for a pair is the left half's.
+    QTest::newRow("GLYPH IO reads payload 63") << QList<int> { 4 } << QList<QByteArray> { both } << 15 << 15;
+    QTest::newRow("HALO2 reads payload 62") << QList<int> { 5 } << QList<QByteArray> { both } << 13 << 13;
+    QTest::newRow("JADE reads payload 62") << QList<int> { 8 } << QList<QByteArray> { both } << 13 << 13;
+    QTest::newRow("KITE reads payload 63") << QList<int> { 9 } << QList<QByteArray> { both } << 15 << 15;
+    QTest::newRow("ARDEN halves read payload 63") << QList<int> { 13, 14 } << QList<QByteArray> { both, both }
+                                                  << 15 << 15;
+    // The check compares with the right half; the version shown for a pair
+    // is the left half's.
     QTest::newRow("halves with different versions")
-        << QList<int> { 13, 14 } << QList<QByteArray> { firstReport(0, 14), firstReport(0, 12) } << "1.4";
+        << QList<int> { 13, 14 } << QList<QByteArray> { firstReport(0, 14), firstReport(0, 12) } << 12 << 14;
     QTest::newRow("left half silent")
-        << QList<int> { 15, 16 } << QList<QByteArray> { QByteArray(), firstReport(0, 12) } << "1.2";
-    QTest::newRow("silent unit") << QList<int> { 12 } << QList<QByteArray> { QByteArray() } << "0.0";
+        << QList<int> { 15, 16 } << QList<QByteArray> { QByteArray(), firstReport(0, 12) } << 12 << 12;
+    QTest::newRow("silent unit") << QList<int> { 12 } << QList<QByteArray> { QByteArray() } << -1 << 0;
 }
 
-void ConnectionTest::versionFromFirstReport()
+void ControllerLinkTest::versionFromFirstReport()
 {
     QFETCH(QList<int>, attached);
     QFETCH(QList<QByteArray>, firstReports);
-    QFETCH(QString, shown);
+    QFETCH(int, checked);
+    QFETCH(int, shown);
 
     for (int index = 0; index < attached.size(); ++index) {
         const HidSim::Controller controller = HidSim::attachModel(attached.at(index));
@@ -487,11 +436,48 @@ void ConnectionTest::versionFromFirstReport()
     }
     Session session;
     session.pressConnect();
-    QCOMPARE(session.boxes.count(), 1);
-    QVERIFY(!session.connectButton()->isEnabled());
+    QVERIFY(session.connected);
 
-    QCOMPARE(session.shownUnitVersion(), shown);
+    QCOMPARE(session.link.checkedVersion().has_value(), checked >= 0);
+    if (checked >= 0)
+        QCOMPARE(int(*session.link.checkedVersion()), checked);
+    QCOMPARE(int(session.link.deviceVersion()), shown);
 }
 
-QTEST_MAIN(ConnectionTest)
-#include "tst_connection.moc"
+void ControllerLinkTest::listsEveryController_data()
+{
+    QTest::addColumn<QList<int>>("attached");
+    QTest::addColumn<QList<int>>("listed");  // unit types, in order
+
+    QTest::newRow("nothing") << QList<int> {} << QList<int> {};
+    QTest::newRow("two models, table order") << QList<int> { 17, 1 } << QList<int> { 1, 17 };
+    QTest::newRow("two of one model") << QList<int> { 12, 12 } << QList<int> { 12, 12 };
+    // A pair is one controller, under its right half; a lone half is none.
+    QTest::newRow("a pair and a lone half") << QList<int> { 13, 14, 15 } << QList<int> { 14 };
+}
+
+// Every attached controller, as the flasher lists them; nothing is opened.
+void ControllerLinkTest::listsEveryController()
+{
+    QFETCH(QList<int>, attached);
+    QFETCH(QList<int>, listed);
+
+    const QList<HidSim::Controller> controllers = attachModels(attached);
+    QList<int> types;
+    for (const ControllerEntry &entry : ControllerLink::attachedControllers()) {
+        types.append(entry.unitType);
+        QCOMPARE(entry.paths.size(), isHalf(entry.unitType) ? 2 : 1);
+    }
+    QCOMPARE(types, listed);
+    QCOMPARE(HidSim::openHandleCount(), 0);
+
+    // Each entry connects on its own.
+    for (const ControllerEntry &entry : ControllerLink::attachedControllers()) {
+        ControllerLink link;
+        QVERIFY(link.connectTo(entry));
+        QCOMPARE(link.unitType(), entry.unitType);
+    }
+}
+
+QTEST_GUILESS_MAIN(ControllerLinkTest)
+#include "tst_controllerlink.moc"

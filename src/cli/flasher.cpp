@@ -220,7 +220,6 @@ void Flasher::onFirmwareOffer(const QString &offered, const QString &changeLog)
 {
     if (stage != Stage::Checking)
         return;
-    offeredVersion = offered;
     const int version = link.checkedVersion().value_or(0);
     emit event(FlashEvents::firmwareOffer(version, VersionText::offeredNumber(offered), changeLog));
     if (request.command == FlashRequest::Command::Check) {

@@ -105,7 +105,6 @@ private:
     QThread *logThread = nullptr;
     QTimer *logWatchdog = nullptr;
 
-    QString offeredVersion;     // the firmware the check offered
     QString overridePath;       // the hand-placed file the check chose instead
     QString updateFilePath;     // what the transfer sends
     QElapsedTimer phaseClock;   // since the current progress phase began

@@ -10,7 +10,7 @@
 #include "device/models.h"
 #include "device/reports.h"
 #include "libraryprogress.h"
-#include "platform/vuzovididi.h"
+#include "platform/utplibrary.h"
 #include "transfermessages.h"
 
 #include <QCoreApplication>
@@ -62,13 +62,21 @@ void MainWindow::pollAccessUTP()
 // only through the library's progress callback.
 void MainWindow::executeTransferUTP()
 {
+    const UtpLibrary::Lookup library = UtpLibrary::lookup();
+    if (!library.update) {
+        qDebug().noquote() << "closed transfer library not usable:" << library.problem;
+        failAcknowledgement(tr("The transfer library this controller needs cannot be used: %1")
+                                .arg(library.problem));
+        return;
+    }
+
     const QString fileName = updateFile.fileName();
     libraryProgressBar = ui->progressBarTransfer;
     qDebug() << "updateThruUTP try";
 
-    const int result = updateThruUTP(vendorId, modelForUnitType(mossUnitType)->productId,
-                                     reinterpret_cast<const char16_t *>(fileName.utf16()),
-                                     libraryLogCallback, libraryProgressCallback);
+    const int result = library.update(vendorId, modelForUnitType(mossUnitType)->productId,
+                                      reinterpret_cast<const char16_t *>(fileName.utf16()),
+                                      libraryLogCallback, libraryProgressCallback);
 
     qDebug() << "updateThruUTP result" << result;
     libraryProgressBar = nullptr;

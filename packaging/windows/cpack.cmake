@@ -28,12 +28,14 @@ set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "
   Delete '$INSTDIR\\\\updater.sb.bkp'
   Delete '$INSTDIR\\\\updater.sb.upd'")
 
-# CMake's own installer script installs for all users and asks for
-# administrator rights; this copy of it asks for none and installs for the
-# user alone.
+# CMake's own installer script makes a 32-bit installer that installs for
+# all users and asks for administrator rights; this copy of it makes a
+# 64-bit one, for the 64-bit program, that asks for none and installs for
+# the user alone.
 set(nsis_template ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in)
 file(READ ${nsis_template} template)
-foreach(change "RequestExecutionLevel admin|RequestExecutionLevel user"
+foreach(change "SetCompressor @CPACK_NSIS_COMPRESSOR@|Target amd64-unicode\n  SetCompressor @CPACK_NSIS_COMPRESSOR@"
+               "RequestExecutionLevel admin|RequestExecutionLevel user"
                "SetShellVarContext all|SetShellVarContext current")
     string(REPLACE "|" ";" change "${change}")
     list(GET change 0 from)

@@ -15,6 +15,7 @@
 // one report per tick.
 
 #include "benchsupport.h"
+#include "processusage.h"
 #include "device/models.h"
 #include "hidsim.h"
 #include "ui/mainwindow.h"
@@ -34,8 +35,6 @@
 #include <QTextStream>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <memory>
 
@@ -45,27 +44,6 @@ constexpr int benchUnit = 12;  // EBONY, trailing-header layout
 constexpr int idleMeasureMs = 3000;
 
 QTextStream out(stdout);
-
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Peak resident set size so far, in KiB.
-qint64 peakRssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 void writeUpdateFiles(const QByteArray &image)
 {
@@ -150,11 +128,11 @@ RateResult measureTransfer(HidSim::WritePacing pacing, const QByteArray &image)
         const int written = controller->writtenReports().size();
         if (firstDataNs < 0 && written >= 2) {
             firstDataNs = clock.nsecsElapsed();
-            firstDataCpu = cpuSeconds();
+            firstDataCpu = ProcessUsage::cpuSeconds();
         }
         if (endNs < 0 && written >= totalReports) {
             endNs = clock.nsecsElapsed();
-            endCpu = cpuSeconds();
+            endCpu = ProcessUsage::cpuSeconds();
         }
     });
     watch.start(2);
@@ -180,7 +158,7 @@ int memoryChild()
     Bench::BoxAnswerer boxes;
     HidSim::Controller controller = HidSim::attachModel(benchUnit);
     auto window = connectedWindow();
-    const qint64 idle = peakRssKiB();
+    const qint64 idle = ProcessUsage::peakRssKiB();
 
     // The simulator keeps a copy of every report; drop them as they come so
     // that only the program and the received image are measured.
@@ -190,7 +168,7 @@ int memoryChild()
     QTimer::singleShot(0, window.get(), [&window] { pressUpdateDevice(*window); });
     QCoreApplication::exec();
 
-    const qint64 peak = peakRssKiB();
+    const qint64 peak = ProcessUsage::peakRssKiB();
     std::printf("%lld %lld %d\n", static_cast<long long>(idle), static_cast<long long>(peak),
                 int(controller->receivedImage().size()));
     return 0;

@@ -1,5 +1,7 @@
 #include "httpserver.h"
 
+#include "systemproxy.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -150,7 +152,7 @@ QByteArray HttpServer::address() const
 
 void HttpServer::becomeHttpProxy() const
 {
-    qputenv("http_proxy", address());
+    SystemProxy::setHttpProxy("127.0.0.1:" + QByteArray::number(port()));
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 }
 

@@ -80,10 +80,11 @@ public:
     // "http://127.0.0.1:<port>"
     QByteArray address() const;
 
-    // Makes this server the web proxy of the whole process: sets http_proxy
-    // and tells Qt to use the system's proxy configuration, as the program's
-    // entry does. Call it before the process's first request; requests to
-    // localhost itself still bypass the proxy.
+    // Makes this server the web proxy of the whole process: sets the
+    // system's proxy setting (see systemproxy.h) and tells Qt to use the
+    // system's proxy configuration, as the program's entry does. Call it
+    // before the process's first request; requests to localhost itself
+    // still bypass the proxy.
     void becomeHttpProxy() const;
 
     // The standing answer for `path` (no query). Paths without an answer get 404.

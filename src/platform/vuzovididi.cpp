@@ -86,5 +86,6 @@ int updateThruUTP(int vendorId, int productId, const char16_t *filePath,
     }
     progress.report(size, size);
     log(logCallback, QStringLiteral("UTP: %1 bytes sent").arg(done));
+    log(logCallback, QStringLiteral("UTP: stand-in only: nothing was moved to a controller"));
     return Success;
 }

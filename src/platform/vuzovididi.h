@@ -2,9 +2,9 @@
 #define VUZOVIDIDI_H
 
 // The closed transfer library that moves a firmware file to the MOSS
-// controller. Windows builds may link the vendor's own library (CMake option
-// TAVORO_VENDOR_UTP_LIBRARY); every other build links the stand-in beside
-// this header, which only reads the file.
+// controller. Windows builds may load the vendor's own DLL at run time (CMake
+// option TAVORO_VENDOR_UTP_LIBRARY, see utplibrary.h); every other build
+// links the stand-in beside this header, which only reads the file.
 
 extern "C" {
 

@@ -10,7 +10,7 @@
 #include "device/models.h"
 #include "device/reports.h"
 #include "libraryprogress.h"
-#include "platform/vuzovididi.h"
+#include "platform/utplibrary.h"
 
 #include <QDebug>
 
@@ -42,7 +42,8 @@ void TransferEngine::pollAccessUTP()
         qDebug() << "get access from device ";
         emit transferStarted();
         executeTransferUTP();
-        deviceReady = true;
+        // Without the library nothing was sent: no transferEnd follows.
+        deviceReady = !transferFinished;
         return;
     }
 
@@ -66,13 +67,20 @@ void TransferEngine::pollAccessUTP()
 // only through the library's progress callback.
 void TransferEngine::executeTransferUTP()
 {
+    const UtpLibrary::Lookup library = UtpLibrary::lookup();
+    if (!library.update) {
+        qDebug().noquote() << "closed transfer library not usable:" << library.problem;
+        failAcknowledgement(Failure::LibraryMissing);
+        return;
+    }
+
     const QString fileName = updateFile.fileName();
     const LibraryProgressScope progress(this);
     qDebug() << "updateThruUTP try";
 
-    const int result = updateThruUTP(vendorId, modelForUnitType(mossUnitType)->productId,
-                                     reinterpret_cast<const char16_t *>(fileName.utf16()),
-                                     libraryLogCallback, libraryProgressCallback);
+    const int result = library.update(vendorId, modelForUnitType(mossUnitType)->productId,
+                                      reinterpret_cast<const char16_t *>(fileName.utf16()),
+                                      libraryLogCallback, libraryProgressCallback);
 
     qDebug() << "updateThruUTP result" << result;
 }

@@ -71,7 +71,7 @@ UpdateChecker::UpdateChecker(QObject *parent)
     connect(timeoutTimer, &QTimer::timeout, this, &UpdateChecker::exitSlot);
     connect(&networkManager, &QNetworkAccessManager::authenticationRequired,
             this, &UpdateChecker::slotAuthenticationRequired);
-#ifndef QT_NO_SSL
+#if QT_CONFIG(ssl)
     connect(&networkManager, &QNetworkAccessManager::sslErrors, this, &UpdateChecker::sslErrors);
 #endif
 }
@@ -316,6 +316,7 @@ void UpdateChecker::replyFinishedOnDone()
     qWarning().noquote() << savingFailed << store.errorString();
 }
 
+#if QT_CONFIG(ssl)
 // Every certificate error is accepted. Downloads go over plain http, so this
 // only matters when a proxy or the server upgrades the connection.
 void UpdateChecker::sslErrors(QNetworkReply *, QList<QSslError>)
@@ -323,6 +324,7 @@ void UpdateChecker::sslErrors(QNetworkReply *, QList<QSslError>)
     if (currentReply)
         currentReply->ignoreSslErrors();
 }
+#endif
 
 // No credentials are supplied: a server that asks for them ends the request
 // with a reply error.

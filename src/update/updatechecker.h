@@ -5,7 +5,9 @@
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QObject>
+#if QT_CONFIG(ssl)
 #include <QSslError>
+#endif
 #include <QString>
 
 class QAuthenticator;
@@ -63,7 +65,9 @@ private slots:
     void replyFinishedOnDone();
     void downloadChangeLogDone();
     void downloadMainChangeLogDone();
+#if QT_CONFIG(ssl)
     void sslErrors(QNetworkReply *reply, QList<QSslError> errors);
+#endif
     void slotAuthenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator);
 
 private:

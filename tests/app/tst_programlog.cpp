@@ -8,9 +8,26 @@
 #include <QThread>
 
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
+
+// File descriptor calls; the Windows C runtime names them with an underscore.
+#ifdef Q_OS_WIN
+int duplicateFd(int fd) { return _dup(fd); }
+int redirectFd(int from, int to) { return _dup2(from, to); }
+int closeFd(int fd) { return _close(fd); }
+int stdoutFd() { return _fileno(stdout); }
+#else
+int duplicateFd(int fd) { return dup(fd); }
+int redirectFd(int from, int to) { return dup2(from, to); }
+int closeFd(int fd) { return close(fd); }
+int stdoutFd() { return STDOUT_FILENO; }
+#endif
 
 const QRegularExpression stampedLine(
     QStringLiteral("^\\d{4}-\\d{2}-\\d{2}_\\d{2}:\\d{2}:\\d{2} : (.*)$"));
@@ -41,14 +58,14 @@ public:
     {
         file.open();
         std::fflush(stdout);
-        saved = dup(STDOUT_FILENO);
-        dup2(file.handle(), STDOUT_FILENO);
+        saved = duplicateFd(stdoutFd());
+        redirectFd(file.handle(), stdoutFd());
     }
     QByteArray finish()
     {
         std::fflush(stdout);
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
+        redirectFd(saved, stdoutFd());
+        closeFd(saved);
         return readFile(file.fileName());
     }
 

@@ -72,6 +72,9 @@ void TestTransferFaults::nothingSent()
     QFETCH(QString, logLine);
     const QString shortFile = QStringLiteral("/sys/devices/system/cpu/online");
     if (fault == QLatin1String("short")) {
+#ifdef Q_OS_WIN
+        QSKIP("needs a symbolic link to a Linux sysfs file (QFile::link makes a shortcut on Windows)");
+#endif
         QFile probe(shortFile);
         if (!probe.open(QIODevice::ReadOnly) || probe.size() <= probe.readAll().size())
             QSKIP("no file here whose size exceeds its content");
@@ -139,9 +142,10 @@ void TestTransferFaults::killTimerAndRestart()
     QVERIFY(rig.pressUntilFinished(30000));
     QCOMPARE(rig.controller->writtenReports(), expectedReports(unit, image));
     QCOMPARE(rig.controller->receivedImage(), image);
-    // The file was read again on each press, and found every time.
+    // The file was read again on each press, and found every time (by its
+    // absolute path: "/..." or, on Windows, "C:/...").
     QVERIFY(rig.reported("failed").isEmpty());
-    QCOMPARE(log.lines().filter(QRegularExpression(QStringLiteral("^file opened \"/"))).size(), 3);
+    QCOMPARE(log.lines().filter(QRegularExpression(QStringLiteral("^file opened \"(/|[A-Za-z]:/)"))).size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestTransferFaults)

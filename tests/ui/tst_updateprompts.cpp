@@ -37,11 +37,16 @@ struct Session
     // slots run, and tells whether the program asked to quit.
     bool run(const std::function<void()> &action)
     {
+        // Let a request to quit take effect, else end the loop. The timer
+        // ends with this run, so that a slow run cannot leave it to end the
+        // next run's loop (and its box) early.
+        QTimer fallback;
+        fallback.setSingleShot(true);
+        QObject::connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(2); });
         return TestLoop::runUntilQuit(
             [&] {
                 action();
-                // Let a request to quit take effect, else end the loop.
-                QTimer::singleShot(100, qApp, [] { QCoreApplication::exit(2); });
+                fallback.start(100);
             },
             5000);
     }

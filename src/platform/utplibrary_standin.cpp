@@ -1,0 +1,10 @@
+#include "utplibrary.h"
+
+namespace UtpLibrary {
+
+Lookup lookup()
+{
+    return { &updateThruUTP, QString() };
+}
+
+} // namespace UtpLibrary

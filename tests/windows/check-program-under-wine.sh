@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Starts the Windows program from the program directory the package holds
+# (dist/) under Wine on the X display, as a user would, and checks: the
+# window's title, the program log it starts beside itself, and that
+# "Connect" ends in "Device is not found." (Wine has no HID controllers).
+# Keeps a screenshot of the answer in WORK/connect.png.
+#
+#   check-program-under-wine.sh DIST WORK
+#
+# Uses the Wine prefix in WINEPREFIX, an X display (DISPLAY), xdotool,
+# xclip and ImageMagick's import.
+set -u
+dist="$1"
+work="$2"
+title="Tavoro updater v. 14"
+
+fail() { echo "FAIL: $*"; [ -n "${program_dir:-}" ] && ls -l "$program_dir"; exit 1; }
+
+[ -f "$dist/tavoroUpdater.exe" ] || fail "no $dist/tavoroUpdater.exe (build the windows-dist target first)"
+
+# The program writes beside itself: it runs from a fresh copy.
+rm -rf "$work"
+program_dir="$work/program"
+mkdir -p "$program_dir"
+cp -r "$dist"/. "$program_dir"/
+
+export WINEDEBUG=-all
+wine "$program_dir/tavoroUpdater.exe" >"$work/wine.txt" 2>&1 &
+pid=$!
+trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null' EXIT
+
+# Polls a command for up to $1 seconds.
+wait_for() {
+    local seconds="$1"
+    shift
+    for _ in $(seq 1 $((seconds * 5))); do
+        "$@" && return 0
+        kill -0 $pid 2>/dev/null || fail "the program ended early: $(cat "$work/wine.txt")"
+        sleep 0.2
+    done
+    return 1
+}
+find_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+window_shown() { [ -n "$(find_window "$1")" ]; }
+
+wait_for 60 window_shown "$title" || fail "no window titled '$title'"
+window="$(find_window "$title")"
+echo "window '$title' shown"
+
+log_started() { grep -qs ' : program started$' "$program_dir"/*.log; }
+wait_for 10 log_started || fail "no 'program started' in a log beside the program"
+logs=("$program_dir"/*.log)
+[ ${#logs[@]} -eq 1 ] || fail "${#logs[@]} program logs, expected one"
+name="$(basename "${logs[0]}")"
+[[ "$name" =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{2}_[0-9]{2}_[0-9]{2}\.log$ ]] || fail "log named $name"
+first="$(head -n 1 "${logs[0]}")"
+[[ "$first" =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{2}:[0-9]{2}:[0-9]{2}\ :\ program\ started$ ]] \
+    || fail "the log begins with '$first'"
+echo "program log $name begins with '$first'"
+
+# Connect is the left button of the row at the window's foot.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --window "$window" 125 $((HEIGHT - 15)) click 1
+wait_for 30 window_shown Error || fail "no box titled 'Error' after Connect"
+box="$(find_window Error)"
+sleep 1
+import -window root "$work/connect.png"
+
+# A Windows message box copies its title and text with Ctrl+C; Wine hands
+# the clipboard to X.
+xdotool windowfocus --sync "$box" key ctrl+c
+sleep 1
+text="$(xclip -o -selection clipboard 2>/dev/null)"
+echo "the box says: $text"
+[[ "$text" == *"Device is not found."* ]] || fail "the box does not say 'Device is not found.'"
+
+xdotool windowfocus --sync "$box" key Return
+sleep 1
+kill -0 $pid 2>/dev/null || fail "the program ended after the box"
+echo "screenshot: $work/connect.png"

@@ -89,23 +89,13 @@ void TransferEngine::readyPoll()
     if (!readStatus(link->device(), payload))
         return;
 
-    switch (Report::statusCode(payload, link->layout())) {
-    case Report::statusReady:
+    const quint8 status = Report::statusCode(payload, link->layout());
+    if (status == Report::statusReady) {
         deviceReady = true;
         emit transferStarted();
-        break;
-    case Report::statusTimeout:
-        failAcknowledgement(Failure::DeviceTimeout);
-        break;
-    case Report::statusInternalError:
-        failAcknowledgement(Failure::DeviceInternalError);
-        break;
-    case Report::statusPacketsSkipped:
-        failAcknowledgement(Failure::PacketsSkipped);
-        break;
-    default:
-        break;
+        return;
     }
+    failOnRefusal(status);
 }
 
 // Both halves must answer in the same tick. Either half's statusReady is
@@ -130,6 +120,23 @@ void TransferEngine::readyPollPair()
         failAcknowledgement(Failure::DeviceTimeout);
     if (either(Report::statusPacketsSkipped))
         failAcknowledgement(Failure::PacketsSkipped);
+}
+
+void TransferEngine::failOnRefusal(quint8 status)
+{
+    switch (status) {
+    case Report::statusTimeout:
+        failAcknowledgement(Failure::DeviceTimeout);
+        break;
+    case Report::statusInternalError:
+        failAcknowledgement(Failure::DeviceInternalError);
+        break;
+    case Report::statusPacketsSkipped:
+        failAcknowledgement(Failure::PacketsSkipped);
+        break;
+    default:
+        break;
+    }
 }
 
 // Reports the refusal, then leaves the transfer waiting for a verdict.

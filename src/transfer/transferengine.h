@@ -90,6 +90,9 @@ private:
     void resultStep();
     void writeDataReport(const QByteArray &report);
     void failAcknowledgement(Failure failure);
+    // Acts on a status with which the controller refuses or abandons a
+    // transfer while the host waits for statusReady; ignores any other.
+    void failOnRefusal(quint8 status);
     void loseConnection(hid_device *half);
     void pollAccessUTP();
     void sendTransferEndUTP();

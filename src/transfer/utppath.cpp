@@ -48,19 +48,7 @@ void TransferEngine::pollAccessUTP()
     }
 
     qDebug().noquote() << QString::asprintf("packet received 0x%x 0x%x 0x%x", payload[0], payload[1], payload[2]);
-    switch (status) {
-    case Report::statusTimeout:
-        failAcknowledgement(Failure::DeviceTimeout);
-        break;
-    case Report::statusInternalError:
-        failAcknowledgement(Failure::DeviceInternalError);
-        break;
-    case Report::statusPacketsSkipped:
-        failAcknowledgement(Failure::PacketsSkipped);
-        break;
-    default:
-        break;
-    }
+    failOnRefusal(status);
 }
 
 // Blocks the tick until the library is done; the face stays responsive

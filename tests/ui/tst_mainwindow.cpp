@@ -17,6 +17,21 @@
 #include <QMetaEnum>
 #include <QToolBar>
 
+namespace {
+
+// Attaches controllers of `unitTypes` (version 1.4) and places the override
+// file, which keeps the update check after "Connect" off the network.
+void attachWithOverride(const QList<int> &unitTypes)
+{
+    HidSim::reset();
+    for (int unitType : unitTypes)
+        HidSim::attachModel(unitType, 14);
+    QFile override(FirmwareFiles::overrideFilePath());
+    QVERIFY(override.open(QIODevice::WriteOnly));
+}
+
+} // namespace
+
 // The window right after start-up (only "Connect" can be used), and the
 // window as the face of the transfer engine.
 class TestMainWindow : public QObject
@@ -139,13 +154,7 @@ void TestMainWindow::connectShowsTheModel()
     QFETCH(QList<int>, attached);
     QFETCH(QString, announcement);
 
-    HidSim::reset();
-    for (int unitType : attached)
-        HidSim::attachModel(unitType, 14);
-    // The override file keeps the update check off the network.
-    QFile override(FirmwareFiles::overrideFilePath());
-    QVERIFY(override.open(QIODevice::WriteOnly));
-    override.close();
+    attachWithOverride(attached);
     MessageBoxDriver boxes;
     MainWindow window;
     window.show();
@@ -234,12 +243,7 @@ void TestMainWindow::transferReportsShown()
     QFETCH(QString, text);
     QFETCH(bool, quits);
 
-    // The override file keeps the update check off the network.
-    HidSim::reset();
-    HidSim::attachModel(unitType);
-    QFile override(FirmwareFiles::overrideFilePath());
-    QVERIFY(override.open(QIODevice::WriteOnly));
-    override.close();
+    attachWithOverride({ unitType });
     MessageBoxDriver boxes;
     MainWindow window;
     window.show();

@@ -44,8 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Manifest::Check check = Manifest::evaluate(body, unitType, currentVersion);
     if (check.unitTypeKnown != (unitType < unitTypeCount))
         std::abort();
-    // Only a manifest with every required entry may lead anywhere.
-    if ((check.outcome == Manifest::Outcome::InformationMissing) == requiredPresent(check.values))
+    // Only a manifest with every required entry, and a web address for the
+    // updater, may lead anywhere: that address reaches the desktop's opener.
+    const bool usable = requiredPresent(check.values) && Manifest::isWebAddress(check.values.mainBinaryUrl);
+    if ((check.outcome == Manifest::Outcome::InformationMissing) == usable)
         std::abort();
     return 0;
 }

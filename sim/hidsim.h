@@ -79,6 +79,7 @@ public:
     virtual void setStartReply(unsigned char status) = 0;   // answer transferStart with this status nibble
     virtual void setVerdict(unsigned char status) = 0;      // answer transferEnd with this status nibble
     virtual void failWrite(int nth) = 0;                    // the nth write from now on fails (1 = next)
+    virtual void failRead(int nth) = 0;                     // the nth read from now on fails at once (1 = next)
     virtual void setAllWritesFail(bool fail) = 0;
     virtual void unplugAfterWrites(int writes) = 0;         // unplugged after that many more writes
     virtual void unplug() = 0;                              // every call fails from now on

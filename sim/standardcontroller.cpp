@@ -18,6 +18,7 @@ constexpr auto stallTime = std::chrono::milliseconds(5);
 const wchar_t *const closedText = L"The device handle is closed";
 const wchar_t *const disconnectedText = L"The device has been disconnected";
 const wchar_t *const rejectedText = L"The device did not accept the report";
+const wchar_t *const readFailedText = L"The read from the device failed";
 const wchar_t *const badWriteText = L"A report is 1 to 65 bytes long";
 const wchar_t *const badBufferText = L"No buffer to read into";
 const wchar_t *const successText = L"Success";
@@ -142,6 +143,13 @@ void StandardController::failWrite(int nth)
     std::lock_guard<std::mutex> lock(mutex);
     if (nth >= 1)
         failingWrites.insert(writeCount + nth);
+}
+
+void StandardController::failRead(int nth)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (nth >= 1)
+        failingReads.insert(readCount + nth);
 }
 
 void StandardController::setAllWritesFail(bool fail)
@@ -274,6 +282,10 @@ int StandardController::read(hid_device &handle, unsigned char *data, size_t len
     CallScope scope(lock, handle, changed);
     if (!data || length == 0) {
         handle.lastError = badBufferText;
+        return -1;
+    }
+    if (failingReads.erase(++readCount) > 0) {
+        handle.lastError = readFailedText;
         return -1;
     }
     const bool blocking = timeoutMs < 0;

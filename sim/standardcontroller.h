@@ -48,6 +48,7 @@ public:
     void setStartReply(unsigned char status) override;
     void setVerdict(unsigned char status) override;
     void failWrite(int nth) override;
+    void failRead(int nth) override;
     void setAllWritesFail(bool fail) override;
     void unplugAfterWrites(int writes) override;
     void unplug() override;
@@ -125,6 +126,8 @@ private:
     bool openFails = false;
     bool allWritesFail = false;
     std::set<long long> failingWrites;  // write numbers
+    std::set<long long> failingReads;   // read numbers
+    long long readCount = 0;
     long long unplugAtWrite = 0;        // 0: never
     long long writeCount = 0;
     WritePacing pacing = WritePacing::Immediate;

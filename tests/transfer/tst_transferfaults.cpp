@@ -19,6 +19,8 @@ private slots:
     void nothingSent_data();
     void nothingSent();
     void unplugDuringData();
+    void readErrorsWhileApplying_data();
+    void readErrorsWhileApplying();
     void killTimerAndRestart();
 };
 
@@ -118,6 +120,42 @@ void TestTransferFaults::unplugDuringData()
     QCOMPARE(log.count(QStringLiteral("waitingApplyingUpdate ")), 2);
     QCOMPARE(log.lines().filter(QStringLiteral("connection lost while applying the update")).size(), 1);
     QVERIFY(!rig.engine.isRunning());
+}
+
+void TestTransferFaults::readErrorsWhileApplying_data()
+{
+    QTest::addColumn<QList<int>>("failingReads");  // numbers of the reads from now on
+    QTest::addColumn<bool>("lost");
+
+    QTest::newRow("one") << QList<int> { 1 } << false;
+    QTest::newRow("two apart") << QList<int> { 1, 3 } << false;
+    QTest::newRow("two in a row") << QList<int> { 2, 3 } << true;
+}
+
+// While the controller applies the image, a single failed read is a
+// passing fault; only two in a row mean the controller has gone.
+void TestTransferFaults::readErrorsWhileApplying()
+{
+    QFETCH(QList<int>, failingReads);
+    QFETCH(bool, lost);
+    HidSim::ControllerSettings settings;
+    settings.applyTimeMs = 10 * 60 * 1000;  // finishes only when the test says so
+    Rig rig(unit, settings);
+    QVERIFY(rig.connect(randomImage(100, 41)));
+    rig.startWithoutTimer();
+    QVERIFY(rig.tickUntil([&] { return !rig.reported("transferCompleted").isEmpty(); }, 100));
+
+    // Statuses without a verdict make each successful read return at once.
+    for (int i = failingReads.size(); i < 4; ++i)
+        rig.controller->queueInputReport(statusReport(unit, 0x0));
+    for (int nth : failingReads)
+        rig.controller->failRead(nth);
+    rig.tick(4);
+
+    QCOMPARE(rig.reported("failed"), lost ? QStringList { "failed ConnectionLost" } : QStringList());
+    rig.controller->queueInputReport(statusReport(unit, 0xF));
+    rig.tick();
+    QCOMPARE(rig.finished(), !lost);
 }
 
 // A second press stops the transfer ("kill timer"), a third continues it

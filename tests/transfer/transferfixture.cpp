@@ -121,6 +121,19 @@ bool Rig::tickUntil(const std::function<bool()> &done, int maxTicks)
     return done();
 }
 
+bool Rig::tickUntilApplying()
+{
+    startWithoutTimer();
+    return tickUntil([this] { return !reported(QStringLiteral("transferCompleted")).isEmpty(); }, 100);
+}
+
+HidSim::ControllerSettings applyingUntilTold()
+{
+    HidSim::ControllerSettings settings;
+    settings.applyTimeMs = 10 * 60 * 1000;
+    return settings;
+}
+
 void placeUpdateFile(const QByteArray &image)
 {
     removeUpdateFiles();

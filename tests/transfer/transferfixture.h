@@ -50,6 +50,9 @@ struct Rig
     void tick(int count = 1);
     // Ticks until `done` holds, at most `maxTicks` times.
     bool tickUntil(const std::function<bool()> &done, int maxTicks);
+    // Starts without the timer and ticks until the controller has the
+    // whole (small) image and applies it.
+    bool tickUntilApplying();
 
     bool finished() const { return reports.contains(QLatin1String("updateFinished")); }
     // The reports whose line starts with `prefix`.
@@ -63,6 +66,10 @@ struct Rig
     // "libraryProgress 5/10" or "failed WrongMd5".
     QStringList reports;
 };
+
+// A controller that applies an image until the test queues
+// statusUpdateFinished.
+HidSim::ControllerSettings applyingUntilTold();
 
 // Writes `image` as the update file.
 void placeUpdateFile(const QByteArray &image);

@@ -224,12 +224,9 @@ void TestReportTransfer::verdicts()
 // controller's statusUpdateFinished ends it.
 void TestReportTransfer::updateBarStopsAt99()
 {
-    HidSim::ControllerSettings settings;
-    settings.applyTimeMs = 10 * 60 * 1000;  // finishes only when the test says so
-    Rig rig(trailingUnit, settings);
+    Rig rig(trailingUnit, applyingUntilTold());
     QVERIFY(rig.connect(randomImage(100, 19)));
-    rig.startWithoutTimer();
-    QVERIFY(rig.tickUntil([&] { return !rig.reported("transferCompleted").isEmpty(); }, 100));
+    QVERIFY(rig.tickUntilApplying());
 
     // Statuses without a verdict make each result read return at once.
     const int ticks = 260;

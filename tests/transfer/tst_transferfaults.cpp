@@ -138,12 +138,9 @@ void TestTransferFaults::readErrorsWhileApplying()
 {
     QFETCH(QList<int>, failingReads);
     QFETCH(bool, lost);
-    HidSim::ControllerSettings settings;
-    settings.applyTimeMs = 10 * 60 * 1000;  // finishes only when the test says so
-    Rig rig(unit, settings);
+    Rig rig(unit, applyingUntilTold());
     QVERIFY(rig.connect(randomImage(100, 41)));
-    rig.startWithoutTimer();
-    QVERIFY(rig.tickUntil([&] { return !rig.reported("transferCompleted").isEmpty(); }, 100));
+    QVERIFY(rig.tickUntilApplying());
 
     // Statuses without a verdict make each successful read return at once.
     for (int i = failingReads.size(); i < 4; ++i)

@@ -29,6 +29,13 @@ QString pathText(const QByteArray &path)
     return QString::fromLocal8Bit(path);
 }
 
+// Why `link` could not open its controller: hidapi's reason, where it
+// gave one.
+QString openFailure(const ControllerLink &link)
+{
+    return link.lastOpenError().isEmpty() ? Flasher::tr("no answer") : link.lastOpenError();
+}
+
 } // namespace
 
 Flasher::Flasher(const FlashRequest &request, bool canAsk, QObject *parent)
@@ -105,9 +112,7 @@ ControllerSummary Flasher::summaryOf(const ControllerEntry &entry, const Control
     if (opened.isConnected()) {
         summary.version = opened.deviceVersion();
     } else {
-        summary.openError = opened.lastOpenError();
-        if (summary.openError.isEmpty())
-            summary.openError = tr("no answer");
+        summary.openError = openFailure(opened);
     }
     return summary;
 }
@@ -131,8 +136,7 @@ void Flasher::list()
     const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
     const QString firstFailure = showControllers(entries);
     if (entries.isEmpty()) {
-        finish(ExitCode::NoController, QStringLiteral("no-controller"),
-               tr("No Tavoro controller found: connect one over USB and run again."));
+        finishNoController();
     } else if (!firstFailure.isEmpty()) {
         finish(ExitCode::NoAccess, QStringLiteral("no-access"),
                tr("Cannot open the controller at %1: %2.").arg(firstFailure, Outcomes::accessAdvice()));
@@ -156,8 +160,7 @@ bool Flasher::openController()
             finish(ExitCode::NoController, QStringLiteral("no-controller"),
                    tr("No controller at %1: run tavoro-flash list to see the attached ones.").arg(request.device));
         } else {
-            finish(ExitCode::NoController, QStringLiteral("no-controller"),
-                   tr("No Tavoro controller found: connect one over USB and run again."));
+            finishNoController();
         }
         return false;
     }
@@ -172,10 +175,9 @@ bool Flasher::openController()
 
     selected = matching.first();
     if (!link.connectTo(selected)) {
-        const QString reason = link.lastOpenError().isEmpty() ? tr("no answer") : link.lastOpenError();
         finish(ExitCode::NoAccess, QStringLiteral("no-access"),
                tr("Cannot open the controller at %1 (%2): %3.")
-                   .arg(pathText(selected.paths.first()), reason, Outcomes::accessAdvice()));
+                   .arg(pathText(selected.paths.first()), openFailure(link), Outcomes::accessAdvice()));
         return false;
     }
     emit event(FlashEvents::controller(summaryOf(selected, link)));
@@ -484,6 +486,12 @@ void Flasher::interrupt()
 void Flasher::emitProgress(const QString &phase, int percent, int done, int total)
 {
     emit progress({ phase, percent, done, total, phaseClock.isValid() ? phaseClock.elapsed() : 0 });
+}
+
+void Flasher::finishNoController()
+{
+    finish(ExitCode::NoController, QStringLiteral("no-controller"),
+           tr("No Tavoro controller found: connect one over USB and run again."));
 }
 
 void Flasher::finish(const Outcome &outcome)

@@ -90,6 +90,7 @@ private:
     void emitProgress(const QString &phase, int percent, int done = -1, int total = -1);
     void finish(ExitCode code, const QString &outcome, const QString &message);
     void finish(const Outcome &outcome);
+    void finishNoController();
 
     const FlashRequest request;
     const bool canAsk;

@@ -101,7 +101,7 @@ bool ControllerLink::connectFirst()
                 pendingType = candidate;
                 pendingPath = QByteArray(entry->path);
             } else if (otherHalf(pendingType) == candidate) {
-                return connectPair(candidate, QByteArray(entry->path), pendingType, pendingPath);
+                return connectPair(candidate, QByteArray(entry->path), pendingPath);
             }
             // Any other half (a second listing of the pending one, or a half
             // of another model) cannot complete the pending pair.
@@ -120,7 +120,7 @@ bool ControllerLink::connectTo(const ControllerEntry &entry)
 {
     close();
     if (entry.paths.size() == 2)
-        return connectPair(entry.unitType, entry.paths.at(0), otherHalf(entry.unitType), entry.paths.at(1));
+        return connectPair(entry.unitType, entry.paths.at(0), entry.paths.at(1));
     return entry.paths.size() == 1 && connectSingle(entry.unitType, entry.paths.first());
 }
 
@@ -155,15 +155,11 @@ bool ControllerLink::connectSingle(int unitType, const QByteArray &path)
     device_ = open(path);
     if (!device_)
         return false;
-    checkedVersion_ = readVersion(device_, unitType);
-    if (checkedVersion_)
-        deviceVersion_ = *checkedVersion_;
+    readVersions();
     return true;
 }
 
-// The update check compares with the right half's version; deviceVersion
-// ends with the left half's.
-bool ControllerLink::connectPair(int rightType, const QByteArray &rightPath, int leftType, const QByteArray &leftPath)
+bool ControllerLink::connectPair(int rightType, const QByteArray &rightPath, const QByteArray &leftPath)
 {
     unitType_ = rightType;
     pairMode = true;
@@ -173,10 +169,20 @@ bool ControllerLink::connectPair(int rightType, const QByteArray &rightPath, int
     secondDevice_ = open(leftPath);
     if (!secondDevice_)
         return false;
-    checkedVersion_ = readVersion(device_, rightType);
+    readVersions();
+    return true;
+}
+
+// The update check compares with the unit's (a pair's right half's)
+// version; deviceVersion ends with a pair's left half's where it could
+// be read.
+void ControllerLink::readVersions()
+{
+    checkedVersion_ = readVersion(device_, unitType_);
     if (checkedVersion_)
         deviceVersion_ = *checkedVersion_;
-    if (const std::optional<quint8> left = readVersion(secondDevice_, leftType))
+    if (!secondDevice_)
+        return;
+    if (const std::optional<quint8> left = readVersion(secondDevice_, otherHalf(unitType_)))
         deviceVersion_ = *left;
-    return true;
 }

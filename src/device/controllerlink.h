@@ -72,7 +72,8 @@ public:
 private:
     hid_device *open(const QByteArray &path);
     bool connectSingle(int unitType, const QByteArray &path);
-    bool connectPair(int rightType, const QByteArray &rightPath, int leftType, const QByteArray &leftPath);
+    bool connectPair(int rightType, const QByteArray &rightPath, const QByteArray &leftPath);
+    void readVersions();
 
     hid_device *device_ = nullptr;
     hid_device *secondDevice_ = nullptr;

@@ -50,7 +50,6 @@ public:
     // The file "Update Device" sends; the program directory's "updater.sb"
     // unless the update checker pointed elsewhere.
     void setUpdateFileName(const QString &fileName);
-    QString updateFileName() const { return updateFile.fileName(); }
 
     // The "Update Device" press: reads the update file and starts the ticks.
     // While they run, stops them between two reports instead ("kill timer");
@@ -101,8 +100,8 @@ private:
     QFile updateFile;
     QByteArray firmwareImage;
 
-    // Never reset, so that a transfer stopped with "kill timer" and started
-    // again continues where it stopped.
+    // Reset only when the controller is lost, so that a transfer stopped with
+    // "kill timer" and started again continues where it stopped.
     bool startSent = false;
     bool deviceReady = false;
     bool transferFinished = false;

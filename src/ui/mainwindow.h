@@ -12,7 +12,6 @@ class MainWindow;
 
 class LogDownloader;
 class QThread;
-class QTimer;
 class UpdateChecker;
 
 // The program's only window: the face of the controller link, the transfer

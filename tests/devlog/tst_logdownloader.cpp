@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <functional>
 
 namespace {
@@ -63,12 +64,13 @@ public:
         // Calls queued before the thread's event loop exists would be
         // delivered without the wake-up that orders them for the race
         // detector; the window's thread has long been running by then too.
-        bool running = false;
-        const QMetaObject::Connection started =
-            connect(&thread, &QThread::started, this, [&running] { running = true; });
+        // The flag is set on the new thread itself and the connection stays
+        // until the rig goes: a slot object read on one thread and freed on
+        // another is a hand-over the detector cannot see inside Qt.
+        connect(&thread, &QThread::started, &thread, [this] { threadRunning = true; },
+                Qt::DirectConnection);
         thread.start();
-        TestLoop::waitFor([&running] { return running; });
-        disconnect(started);
+        TestLoop::waitFor([this] { return threadRunning.load(); });
         // As connecting a unit does, from this thread.
         if (handle)
             downloader->setDevice(handle, unitType);
@@ -94,6 +96,7 @@ public:
     }
 
     LogDownloader *downloader;
+    std::atomic<bool> threadRunning { false };
     QThread thread;
     QList<int> progress;
     QList<int> relayed;

@@ -16,7 +16,7 @@
 
 #include "benchsupport.h"
 #include "processusage.h"
-#include "device/models.h"
+#include "protocol/models.h"
 #include "hidsim.h"
 #include "ui/mainwindow.h"
 #include "update/firmwarefiles.h"

@@ -1,5 +1,5 @@
-#include "app/programlog.h"
-#include "app/version.h"
+#include "common/programlog.h"
+#include "common/version.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>

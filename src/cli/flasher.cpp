@@ -1,6 +1,6 @@
 #include "flasher.h"
 
-#include "device/models.h"
+#include "protocol/models.h"
 #include "devlog/logdownloader.h"
 #include "update/firmwarefiles.h"
 #include "update/updatechecker.h"

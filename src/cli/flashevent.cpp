@@ -1,6 +1,6 @@
 #include "flashevent.h"
 
-#include "app/version.h"
+#include "common/version.h"
 #include "update/versiontext.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // tavoro-flash: the updater's engine behind a command line.
 
-#include "app/programlog.h"
+#include "common/programlog.h"
 #include "commandline.h"
 #include "consoleoutput.h"
 #include "flasher.h"

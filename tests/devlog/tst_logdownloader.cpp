@@ -1,7 +1,7 @@
 // The log downloader on its own worker thread, against a simulated
 // controller, wired the way the main window wires it.
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 #include "devicelogfiles.h"
 #include "devlog/logdownloader.h"
 #include "eventloop.h"

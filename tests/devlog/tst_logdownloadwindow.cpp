@@ -1,8 +1,8 @@
 // The log download as the user drives it: the window's buttons, its relay
 // of acknowledgements, the final message and the end of the program.
 
-#include "device/models.h"
-#include "device/reports.h"
+#include "protocol/models.h"
+#include "protocol/reports.h"
 #include "devicelogfiles.h"
 #include "devlog/logdownloader.h"
 #include "eventloop.h"

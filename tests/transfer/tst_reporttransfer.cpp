@@ -2,7 +2,7 @@
 
 #include "eventloop.h"
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #include "transferfixture.h"
 
-#include "device/models.h"
+#include "protocol/models.h"
 #include "eventloop.h"
 #include "transfer/libraryprogress.h"
 

@@ -1,6 +1,6 @@
 #include "ui/mainwindow.h"
 
-#include "device/models.h"
+#include "protocol/models.h"
 #include "eventloop.h"
 #include "hidsim.h"
 #include "messageboxdriver.h"

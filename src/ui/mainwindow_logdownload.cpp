@@ -1,13 +1,11 @@
 // The window's side of the device log download.
 //
-// The downloader lives on logThread. The calls made on it here return at
-// once: it does their work on its own thread, and tells the window it has
-// finished through logDownloadFinished(), queued back to this thread.
+// The session downloads the log on a worker thread. The calls made on it
+// here return at once; it tells the window the download has ended through
+// logFinished(), on this thread.
 
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
-
-#include "devlog/logdownloader.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -22,7 +20,7 @@ void MainWindow::on_downloadLogFile_pressed()
     // One request per run: a later press only sets the buttons again.
     if (!logDownloadStarted) {
         logDownloadStarted = true;
-        logDownloader->startDownload(1);
+        session->startLogDownload();
     }
 }
 
@@ -32,9 +30,7 @@ void MainWindow::on_stopDownloadingFile_pressed()
     ui->updateDeviceButton->setEnabled(true);
     ui->progressBarTransfer->setValue(0);
 
-    // Both end in logDownloadFinished(); onLogDownloadFinished shows one message.
-    logDownloader->stopTransfer();
-    logDownloader->dumpFile();
+    session->stopLogDownload();
 }
 
 void MainWindow::dataCompleted(int type)

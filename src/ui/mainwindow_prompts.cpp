@@ -33,7 +33,7 @@ void warnUnexpectedAnswer()
 
 void MainWindow::onFindNewVersion(QString newVersion, QString detailText)
 {
-    switch (askOffer(VersionText::firmwareOffer(controllerLink.deviceVersion(), newVersion), detailText)) {
+    switch (askOffer(VersionText::firmwareOffer(session->link().deviceVersion(), newVersion), detailText)) {
     case QMessageBox::Yes:
         emit needDownloadNewFirmware();
         // The bar follows the download from here on.
@@ -65,10 +65,12 @@ void MainWindow::onFindMainNewVersion(QString newVersion, QString detailText)
     }
 }
 
-// The file is neither opened nor tested here: "Update Device" opens it.
+// The image the session will send is in place: downloaded, or placed by
+// hand. It is neither opened nor tested here: "Update Device" opens it.
 void MainWindow::onChangeUpdateFileName(QString filename)
 {
-    transferEngine->setUpdateFileName(filename);
+    Q_UNUSED(filename)
+    ui->updateDeviceButton->setEnabled(true);
 }
 
 void MainWindow::onStartDownloadMainUpdate()

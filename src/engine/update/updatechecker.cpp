@@ -1,6 +1,6 @@
 #include "updatechecker.h"
 
-#include "app/version.h"
+#include "common/version.h"
 #include "downloadaddress.h"
 #include "firmwarefiles.h"
 #include "firmwarestore.h"

@@ -1,6 +1,6 @@
 #include "versiontext.h"
 
-#include "app/version.h"
+#include "common/version.h"
 
 namespace VersionText {
 

@@ -1,7 +1,7 @@
 #ifndef TRANSFERPACKETS_H
 #define TRANSFERPACKETS_H
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 
 #include <QByteArray>
 

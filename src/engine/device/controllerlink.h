@@ -1,7 +1,7 @@
 #ifndef CONTROLLERLINK_H
 #define CONTROLLERLINK_H
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 
 #include <QByteArray>
 #include <QList>

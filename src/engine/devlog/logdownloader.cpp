@@ -1,6 +1,6 @@
 #include "logdownloader.h"
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

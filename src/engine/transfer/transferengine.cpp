@@ -7,8 +7,8 @@
 
 #include "device/controllerlink.h"
 #include "device/hidstrings.h"
-#include "device/models.h"
-#include "device/reports.h"
+#include "protocol/models.h"
+#include "protocol/reports.h"
 #include "transferpackets.h"
 #include "update/firmwarefiles.h"
 

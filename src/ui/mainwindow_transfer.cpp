@@ -1,54 +1,52 @@
 // The window's side of the firmware transfer: "Update Device", the ticks
-// forwarded to the engine, and the engine's reports shown as widget states
-// and message boxes.
+// forwarded to the session's engine, and the session's transfer reports
+// shown as widget states and message boxes.
 
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "devlog/logdownloader.h"
-
 #include <QCoreApplication>
 #include <QMessageBox>
 
-void MainWindow::connectTransferEngine()
+void MainWindow::connectTransfer()
 {
-    connect(transferEngine, &TransferEngine::transferStarted, this, &MainWindow::showTransferStarted);
-    connect(transferEngine, &TransferEngine::transferProgress, ui->progressBarTransfer, &QProgressBar::setValue);
-    connect(transferEngine, &TransferEngine::libraryProgress, this, [this](int current, int total) {
+    connect(session, &UpdateSession::transferStarted, this, &MainWindow::showTransferStarted);
+    connect(session, &UpdateSession::transferProgress, ui->progressBarTransfer, &QProgressBar::setValue);
+    connect(session, &UpdateSession::libraryProgress, this, [this](int current, int total) {
         ui->progressBarTransfer->setMaximum(total);
         ui->progressBarTransfer->setValue(current);
     });
-    connect(transferEngine, &TransferEngine::transferCompleted, this, &MainWindow::showTransferCompleted);
-    connect(transferEngine, &TransferEngine::updateProgress, ui->progressBarUpdate, &QProgressBar::setValue);
-    connect(transferEngine, &TransferEngine::updateFinished, this, &MainWindow::showUpdateFinished);
-    connect(transferEngine, &TransferEngine::failed, this, &MainWindow::showTransferFailure);
+    connect(session, &UpdateSession::transferCompleted, this, &MainWindow::showTransferCompleted);
+    connect(session, &UpdateSession::installProgress, ui->progressBarUpdate, &QProgressBar::setValue);
+    connect(session, &UpdateSession::updateFinished, this, &MainWindow::showUpdateFinished);
+    connect(session, &UpdateSession::transferFailed, this, &MainWindow::showTransferFailure);
 }
 
 void MainWindow::updateDevice()
 {
     ui->updateDeviceButton->setEnabled(false);
     ui->downloadLogFile->setEnabled(false);
-    transferEngine->startOrStop();
+    session->startOrStopTransfer();
 }
 
 void MainWindow::transmitSlot()
 {
-    transferEngine->transmitSlot();
+    session->transferEngine()->transmitSlot();
 }
 
 void MainWindow::transmitSlotUTP()
 {
-    transferEngine->transmitSlotUTP();
+    session->transferEngine()->transmitSlotUTP();
 }
 
 void MainWindow::updateFakeProgressSlot()
 {
-    transferEngine->updateFakeProgressSlot();
+    session->transferEngine()->updateFakeProgressSlot();
 }
 
 void MainWindow::executeTransferUTP()
 {
-    transferEngine->executeTransferUTP();
+    session->transferEngine()->executeTransferUTP();
 }
 
 void MainWindow::showTransferStarted()
@@ -59,22 +57,22 @@ void MainWindow::showTransferStarted()
     ui->labelTransfer->setEnabled(true);
 }
 
-void MainWindow::showTransferCompleted()
+void MainWindow::showTransferCompleted(UpdateSession::Installation installation)
 {
     ui->progressBarTransfer->setValue(100);
     ui->progressBarTransfer->setEnabled(false);
     ui->labelTransfer->setText(tr("Transfer: completed"));
     ui->labelTransfer->setEnabled(false);
     // The closed library's model shows no simulated update bar.
-    if (!transferEngine->usesClosedLibrary())
+    if (installation == UpdateSession::Installation::Watched)
         ui->progressBarUpdate->setEnabled(true);
     ui->labelUpdate->setEnabled(true);
     ui->labelUpdate->setText(tr("Update: in progress. Do not power off device!"));
 }
 
-void MainWindow::showUpdateFinished()
+void MainWindow::showUpdateFinished(UpdateSession::Installation installation)
 {
-    if (transferEngine->usesClosedLibrary()) {
+    if (installation == UpdateSession::Installation::OnItsOwn) {
         QMessageBox::information(this, tr("Info"),
             tr("Updating started, please close program, and wait for device updating automatically finished.\n"
                "Please do NOT power off device until updating finished."),
@@ -142,10 +140,8 @@ void MainWindow::showTransferFailure(TransferEngine::Failure failure)
     QMessageBox::critical(this, title, text, QMessageBox::Ok);
     if (failure == TransferEngine::Failure::EndNotWritten)
         QCoreApplication::quit();
-    // The handles are dead; "Connect" finds the controller again.
-    if (failure == TransferEngine::Failure::ConnectionLost) {
-        logDownloader->setDevice(nullptr, 0);
-        controllerLink.close();
+    // The session has closed the dead handles; "Connect" finds the
+    // controller again.
+    if (failure == TransferEngine::Failure::ConnectionLost)
         ui->connect_button->setEnabled(true);
-    }
 }

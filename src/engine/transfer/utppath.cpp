@@ -4,11 +4,11 @@
 
 #include "transferengine.h"
 
-#include "app/programlog.h"
+#include "common/programlog.h"
 #include "device/controllerlink.h"
 #include "device/hidstrings.h"
-#include "device/models.h"
-#include "device/reports.h"
+#include "protocol/models.h"
+#include "protocol/reports.h"
 #include "libraryprogress.h"
 #include "platform/utplibrary.h"
 

@@ -7,7 +7,7 @@
 
 #include "device/controllerlink.h"
 #include "device/hidstrings.h"
-#include "device/reports.h"
+#include "protocol/reports.h"
 
 #include <QDebug>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #include "manifest.h"
 
-#include "app/version.h"
-#include "device/models.h"
+#include "common/version.h"
+#include "protocol/models.h"
 
 #include <QStringList>
 #include <QUrl>

@@ -1,7 +1,7 @@
 #include "controllerlink.h"
 
 #include "device/hidstrings.h"
-#include "device/models.h"
+#include "protocol/models.h"
 
 #include <QDebug>
 

@@ -1,0 +1,175 @@
+#include "updatesession.h"
+
+#include "devlog/logdownloader.h"
+#include "update/firmwarefiles.h"
+
+#include <QThread>
+
+UpdateSession::UpdateSession(QObject *parent)
+    : QObject(parent)
+    , updateChecker(new UpdateChecker(this))
+    , engine(new TransferEngine(&controllerLink, this))
+{
+    connect(updateChecker, &UpdateChecker::findNewVersion, this, &UpdateSession::firmwareOffered);
+    connect(updateChecker, &UpdateChecker::findMainNewVersion, this, &UpdateSession::updaterOffered);
+    connect(updateChecker, &UpdateChecker::youHaveLastVersion, this, &UpdateSession::upToDate);
+    // The kind comes just before the texts.
+    connect(updateChecker, &UpdateChecker::problemFound, this,
+            [this](UpdateChecker::Problem problem) { lastProblem = problem; });
+    connect(updateChecker, &UpdateChecker::youHaveProblem, this, [this](const QString &msg, const QString &msg2) {
+        emit checkFailed({ lastProblem, msg, msg2 });
+    });
+    connect(updateChecker, &UpdateChecker::downloadProgress, this, &UpdateSession::downloadProgress);
+    connect(updateChecker, &UpdateChecker::startDownloadMainUpdate, this, &UpdateSession::updaterDownloadOpened);
+    // The checker names a hand-placed file before it says a file is ready;
+    // a ready file without a name before it is the downloaded one.
+    connect(updateChecker, &UpdateChecker::changeUpdateFileName, this, [this](const QString &path) {
+        firmware = { path, FirmwareSource::HandPlaced };
+    });
+    connect(updateChecker, &UpdateChecker::newUpdateFileDownloaded, this, [this](bool ready) {
+        if (!ready)
+            return;
+        if (firmware.source != FirmwareSource::HandPlaced)
+            firmware = { FirmwareFiles::updateFilePath(), FirmwareSource::Downloaded };
+        engine->setUpdateFileName(firmware.path);
+        emit firmwareReady(firmware);
+    });
+
+    connect(engine, &TransferEngine::transferStarted, this, &UpdateSession::transferStarted);
+    connect(engine, &TransferEngine::transferProgress, this, &UpdateSession::transferProgress);
+    connect(engine, &TransferEngine::libraryProgress, this, &UpdateSession::libraryProgress);
+    connect(engine, &TransferEngine::transferCompleted, this, [this] { emit transferCompleted(installation()); });
+    connect(engine, &TransferEngine::updateProgress, this, &UpdateSession::installProgress);
+    connect(engine, &TransferEngine::updateFinished, this, [this] { emit updateFinished(installation()); });
+    connect(engine, &TransferEngine::failed, this, &UpdateSession::onTransferFailed);
+}
+
+UpdateSession::~UpdateSession()
+{
+    shutDownLogThread();
+}
+
+// The worker goes first: it may be reading the controller, whose handles
+// the link closes when the session's members go.
+void UpdateSession::shutDownLogThread()
+{
+    if (!logThread)
+        return;
+    // The downloader is deleted on its own thread as that thread ends, so
+    // that nothing it uses is freed from here. The interruption ends a
+    // header wait in progress, so that wait() returns promptly.
+    logDownloader->deleteLater();
+    logThread->requestInterruption();
+    logThread->quit();
+    logThread->wait();
+    delete logThread;
+    logThread = nullptr;
+    logDownloader = nullptr;
+}
+
+bool UpdateSession::connectFirst()
+{
+    if (!controllerLink.connectFirst())
+        return false;
+    handOverToLog();
+    return true;
+}
+
+bool UpdateSession::connectTo(const ControllerEntry &entry)
+{
+    if (!controllerLink.connectTo(entry))
+        return false;
+    handOverToLog();
+    return true;
+}
+
+// The log download works on single units only.
+void UpdateSession::handOverToLog()
+{
+    if (logDownloader && !controllerLink.isPair())
+        logDownloader->setDevice(controllerLink.device(), controllerLink.unitType());
+}
+
+void UpdateSession::checkForUpdate()
+{
+    if (const std::optional<quint8> version = controllerLink.checkedVersion())
+        updateChecker->setCurrentVersion(QString::number(*version));
+    updateChecker->setUnitType(controllerLink.unitType());
+    updateChecker->checkVersion();
+}
+
+void UpdateSession::downloadFirmware()
+{
+    updateChecker->onNeedDownloadNewFirmware();
+}
+
+void UpdateSession::openUpdaterDownload()
+{
+    updateChecker->onNeedDownloadNewMainFirmware();
+}
+
+void UpdateSession::useFirmwareFile(const QString &path)
+{
+    firmware = { path, FirmwareSource::Given };
+    engine->setUpdateFileName(path);
+    emit firmwareReady(firmware);
+}
+
+void UpdateSession::startOrStopTransfer()
+{
+    engine->startOrStop();
+}
+
+void UpdateSession::stopTransfer()
+{
+    engine->stop();
+}
+
+// A controller that has gone leaves dead handles: they are closed before
+// the faces hear of it, so that nothing uses them again and a new connect
+// finds the controller anew.
+void UpdateSession::onTransferFailed(TransferEngine::Failure failure)
+{
+    if (failure == TransferEngine::Failure::ConnectionLost) {
+        if (logDownloader)
+            logDownloader->setDevice(nullptr, 0);
+        controllerLink.close();
+    }
+    emit transferFailed(failure);
+}
+
+UpdateSession::Installation UpdateSession::installation() const
+{
+    return engine->usesClosedLibrary() ? Installation::OnItsOwn : Installation::Watched;
+}
+
+void UpdateSession::openDeviceLog()
+{
+    if (logDownloader)
+        return;
+    logDownloader = new LogDownloader(nullptr);
+    logThread = new QThread;
+    logDownloader->moveToThread(logThread);
+    connect(logDownloader, &LogDownloader::logDownloadProgress, this, &UpdateSession::logProgress);
+    connect(logDownloader, &LogDownloader::logDownloadFinished, this, &UpdateSession::logFinished);
+    logThread->start();
+    handOverToLog();
+}
+
+void UpdateSession::startLogDownload()
+{
+    logDownloader->startDownload(1);
+}
+
+// Both end in logDownloadFinished(); a face that shows one message shows
+// the first.
+void UpdateSession::stopLogDownload()
+{
+    logDownloader->stopTransfer();
+    logDownloader->dumpFile();
+}
+
+QString UpdateSession::deviceLogPath() const
+{
+    return logDownloader ? logDownloader->filePath() : QString();
+}

@@ -13,11 +13,16 @@
 // Usage: transfer-bench [--rate-bytes N] [--memory-bytes N,N,...]
 // The full 15 MB transfer alone takes about four minutes: the engine sends
 // one report per tick.
+//
+// transfer-bench --units [N,N,...] [--rate-bytes N] instead transfers the
+// image to N controllers at once, each on a thread of its own
+// (parallelunits.h); by default for 1, 2, 4, 8, 16 and 24 units.
 
 #include "benchsupport.h"
 #include "processusage.h"
 #include "device/models.h"
 #include "hidsim.h"
+#include "parallelunits.h"
 #include "ui/mainwindow.h"
 #include "update/firmwarefiles.h"
 
@@ -282,6 +287,9 @@ int main(int argc, char *argv[])
     const QStringList arguments = app.arguments();
     if (arguments.contains(QStringLiteral("--memory-child")))
         return memoryChild();
+    const int unitsChild = arguments.indexOf(QStringLiteral("--units-child"));
+    if (unitsChild > 0 && unitsChild + 2 < arguments.size())
+        return ParallelUnits::runChild(arguments[unitsChild + 1].toInt(), arguments[unitsChild + 2]);
 
     qint64 rateBytes = 300 * 1024;
     QList<qint64> memorySizes { 1024 * 1024, 15000000 };
@@ -290,6 +298,18 @@ int main(int argc, char *argv[])
             rateBytes = arguments[i + 1].toLongLong();
         else if (arguments[i] == QLatin1String("--memory-bytes"))
             memorySizes = parseSizes(arguments[i + 1]);
+    }
+
+    const int units = arguments.indexOf(QStringLiteral("--units"));
+    if (units > 0) {
+        QList<int> unitCounts { 1, 2, 4, 8, 16, 24 };
+        if (units + 1 < arguments.size() && !arguments[units + 1].startsWith(QLatin1String("--"))) {
+            unitCounts.clear();
+            for (qint64 count : parseSizes(arguments[units + 1]))
+                unitCounts.append(int(qMax<qint64>(1, count)));
+        }
+        ParallelUnits::printTable(QCoreApplication::applicationFilePath(), unitCounts, rateBytes);
+        return 0;
     }
 
     const QByteArray image = randomImage(rateBytes);

@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -34,14 +33,6 @@ struct RunResult
     qint64 reports = 0;
     int installed = 0;  // units that reported the update finished with the whole image
 };
-
-QByteArray randomImage(qint64 size)
-{
-    QByteArray image(int(size), Qt::Uninitialized);
-    QRandomGenerator generator(20240601);
-    generator.fillRange(reinterpret_cast<quint32 *>(image.data()), image.size() / 4);
-    return image;
-}
 
 std::optional<RunResult> runOnce(const QString &program, int units, const QString &imageFile)
 {
@@ -74,7 +65,7 @@ void printTable(const QString &program, const QList<int> &unitCounts, qint64 ima
     QTemporaryDir dir;
     const QString imageFile = dir.filePath(QStringLiteral("image.sb"));
     QFile file(imageFile);
-    const QByteArray image = randomImage(imageBytes);
+    const QByteArray image = Bench::randomImage(imageBytes);
     if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
         qFatal("cannot write %s", qPrintable(imageFile));
     file.close();

@@ -35,7 +35,6 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -65,14 +64,6 @@ void removeUpdateFiles()
 {
     QFile::remove(FirmwareFiles::updateFilePath());
     QFile::remove(FirmwareFiles::overrideFilePath());
-}
-
-QByteArray randomImage(qint64 size)
-{
-    QByteArray image(int(size), Qt::Uninitialized);
-    QRandomGenerator generator(20240601);
-    generator.fillRange(reinterpret_cast<quint32 *>(image.data()), image.size() / 4);
-    return image;
 }
 
 std::unique_ptr<MainWindow> connectedWindow()
@@ -181,7 +172,7 @@ int memoryChild()
 
 void measureMemory(const QString &program, qint64 size)
 {
-    writeUpdateFiles(randomImage(size));
+    writeUpdateFiles(Bench::randomImage(size));
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(program, { QStringLiteral("--memory-child") });
@@ -312,7 +303,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    const QByteArray image = randomImage(rateBytes);
+    const QByteArray image = Bench::randomImage(rateBytes);
     const struct {
         HidSim::WritePacing pacing;
         const char *name;

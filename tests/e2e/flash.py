@@ -48,6 +48,12 @@ CASES = {
                        [], [], [("controller", {"model": "EBONY", "paths": ["/dev/hidsim1"]}),
                                 ("firmware-available", {"firmware": "1.2", "offered": "1.3"}),
                                 ("result", {"exitCode": 10, "ok": True})], None),
+    # A further controller of another model, from the demo server's --unit.
+    "several_units": ("EBONY", 12, "update", dict(SMALL, unit="GLYPH PRO 13"), None,
+                      ["check", "--device", "/dev/hidsim2", "--json"], 10, [], [],
+                      [("controller", {"model": "GLYPH PRO", "firmware": "1.3", "paths": ["/dev/hidsim2"]}),
+                       ("firmware-available", {"firmware": "1.3", "offered": "1.4"}),
+                       ("result", {"exitCode": 10, "ok": True})], None),
     "check_up_to_date": ("EBONY", 12, "up-to-date", SMALL, None, ["check"], 0,
                          ["The controller runs the latest firmware, 1.2."], [], [], None),
     "check_newer_updater": ("EBONY", 12, "newer-updater", SMALL, None, ["check", "--json"], 11, [], [],

@@ -13,7 +13,7 @@ namespace Demo {
 namespace {
 
 const char *const outcomeTexts[] = {
-    "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5", "no-controller",
+    "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5", "no-controller", "incomplete-manifest",
 };
 
 const QByteArray downloadSite = QByteArrayLiteral("http://" TAVORO_DOWNLOAD_HOST);
@@ -52,7 +52,8 @@ QList<QByteArray> manifestKeys()
     return keys;
 }
 
-QByteArray manifest(const QByteArray &ownKey, int ownVersion, int mainVersion)
+// `ownImage`: false leaves out the own model's image address.
+QByteArray manifest(const QByteArray &ownKey, int ownVersion, int mainVersion, bool ownImage)
 {
     QByteArray text = "MainVer=" + QByteArray::number(mainVersion) + '\n'
                       + "MainChangeLog=" + downloadSite + updaterChangeLogPath + '\n'
@@ -60,9 +61,10 @@ QByteArray manifest(const QByteArray &ownKey, int ownVersion, int mainVersion)
     for (const QByteArray &key : manifestKeys()) {
         const int version = key == ownKey ? ownVersion : otherModelsVersion;
         const QByteArray file = downloadSite + firmwareFolder + firmwareFileName(key, version);
-        text += key + "Ver=" + QByteArray::number(version) + '\n'
-                + key + "Bin=" + file + ".sb\n"
-                + key + "ChangeLog=" + file + ".txt\n";
+        text += key + "Ver=" + QByteArray::number(version) + '\n';
+        if (key != ownKey || ownImage)
+            text += key + "Bin=" + file + ".sb\n";
+        text += key + "ChangeLog=" + file + ".txt\n";
     }
     return text;
 }
@@ -184,7 +186,9 @@ std::optional<Scenario> makeScenario(const Settings &settings, QString *error)
 
     const QByteArray firmwarePath = firmwareFolder + firmwareFileName(key, scenario.offeredVersion);
     scenario.files.insert(manifestPath,
-                          { manifest(key, scenario.offeredVersion, mainVersion), "text/plain" });
+                          { manifest(key, scenario.offeredVersion, mainVersion,
+                                     settings.outcome != Outcome::IncompleteManifest),
+                            "text/plain" });
     scenario.files.insert(firmwarePath + ".txt",
                           { firmwareChangeLog(key, scenario.offeredVersion), "text/plain; charset=utf-8" });
     scenario.imagePath = firmwarePath + ".sb";

@@ -22,6 +22,7 @@ QList<ExitCodeInfo> exitCodeTable()
         { ExitCode::NewerUpdater, tr("a newer updater must be installed first"), { check, update } },
         { ExitCode::ServerUnreachable, tr("the download server could not be reached"), { check, update } },
         { ExitCode::FileProblem, tr("a file could not be written or read: firmware, update file, --output"), { update, log } },
+        { ExitCode::ManifestIncomplete, tr("the server's version list lacks an entry for the controller or the updater"), { check, update } },
         { ExitCode::NotConfirmed, tr("not confirmed (no terminal: use --yes)"), { update } },
         { ExitCode::TransferRefused, tr("the controller refused the transfer; it keeps its firmware"), { update } },
         { ExitCode::WrongMd5, tr("the controller rejected the image (wrong MD5); it keeps its firmware"), { update } },

@@ -15,10 +15,6 @@
 
 namespace {
 
-// The update checker's problem texts, which tell a connection problem from
-// a full disk.
-const char connectionProblem[] = "Problem with internet connection";
-
 // A log download that moves no further for this long has stalled: the
 // downloader's header wait gives up after 15 s, but a part read that times
 // out leaves it halted without a word.
@@ -201,7 +197,7 @@ void Flasher::startCheck()
     connect(checker, &UpdateChecker::findNewVersion, this, &Flasher::onFirmwareOffer);
     connect(checker, &UpdateChecker::findMainNewVersion, this, &Flasher::onUpdaterOffer);
     connect(checker, &UpdateChecker::youHaveLastVersion, this, &Flasher::onUpToDate);
-    connect(checker, &UpdateChecker::youHaveProblem, this, &Flasher::onCheckProblem);
+    connect(checker, &UpdateChecker::problemFound, this, &Flasher::onCheckProblem);
     connect(checker, &UpdateChecker::changeUpdateFileName, this, [this](const QString &path) { overridePath = path; });
     connect(checker, &UpdateChecker::newUpdateFileDownloaded, this, [this](bool ready) {
         if (ready)
@@ -251,19 +247,28 @@ void Flasher::onUpToDate()
            request.command == FlashRequest::Command::Update ? tr("Nothing to install.") : tr("Nothing to do."));
 }
 
-void Flasher::onCheckProblem(const QString &message)
+void Flasher::onCheckProblem(UpdateChecker::Problem problem)
 {
     if (stage != Stage::Checking && stage != Stage::Downloading)
         return;
-    if (message == QLatin1String(connectionProblem)) {
+    switch (problem) {
+    case UpdateChecker::Problem::Connection:
         finish(ExitCode::ServerUnreachable, QStringLiteral("server-unreachable"),
                tr("Cannot reach the download server %1: check the internet connection (and the http_proxy "
                   "setting), then run again.").arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
         return;
+    case UpdateChecker::Problem::ManifestIncomplete:
+        finish(ExitCode::ManifestIncomplete, QStringLiteral("manifest-incomplete"),
+               tr("The download server %1 answered, but its version list lacks an entry for this controller or "
+                  "the updater: try again later, or report it to Tavoro support.")
+                   .arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
+        return;
+    case UpdateChecker::Problem::FirmwareNotSaved:
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("Cannot save the firmware in %1: check free space and write access there, then run again.")
+                   .arg(FirmwareFiles::programDirectory()));
+        return;
     }
-    finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
-           tr("Cannot save the firmware in %1: check free space and write access there, then run again.")
-               .arg(FirmwareFiles::programDirectory()));
 }
 
 // With the hand-placed override file the check offers no version: the

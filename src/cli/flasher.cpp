@@ -106,7 +106,7 @@ ControllerSummary Flasher::summaryOf(const ControllerEntry &entry, const Control
     summary.unitType = entry.unitType;
     summary.paths = entry.paths;
     if (opened.isConnected()) {
-        summary.version = opened.deviceVersion();
+        summary.version = opened.shownVersion();
     } else {
         summary.openError = openFailure(opened);
     }
@@ -185,7 +185,7 @@ QString Flasher::controllerName() const
     const ModelInfo *model = modelForUnitType(selected.unitType);
     return tr("%1 at %2 (firmware %3)")
         .arg(model ? QLatin1String(model->name) : QString(), pathText(selected.paths.first()),
-             VersionText::firmware(link.deviceVersion()));
+             FlashEvents::firmwareText(link.shownVersion()));
 }
 
 // The update check, as the window's Connect starts it.
@@ -218,8 +218,7 @@ void Flasher::onFirmwareOffer(const QString &offered, const QString &changeLog)
 {
     if (stage != Stage::Checking)
         return;
-    const int version = link.checkedVersion().value_or(0);
-    emit event(FlashEvents::firmwareOffer(version, VersionText::offeredNumber(offered), changeLog));
+    emit event(FlashEvents::firmwareOffer(link.shownVersion(), VersionText::offeredNumber(offered), changeLog));
     if (request.command == FlashRequest::Command::Check) {
         finish(ExitCode::FirmwareAvailable, QStringLiteral("firmware-available"),
                tr("Newer firmware is available: run tavoro-flash update to install it."));
@@ -242,7 +241,7 @@ void Flasher::onUpToDate()
 {
     if (stage != Stage::Checking)
         return;
-    emit event(FlashEvents::upToDate(link.checkedVersion().value_or(0)));
+    emit event(FlashEvents::upToDate(link.shownVersion()));
     finish(ExitCode::Success, QStringLiteral("up-to-date"),
            request.command == FlashRequest::Command::Update ? tr("Nothing to install.") : tr("Nothing to do."));
 }

@@ -409,6 +409,9 @@ void Flasher::startLog()
         logWatchdog->start();
         emitProgress(QStringLiteral("log"), percent);
     });
+    connect(logDownloader, &LogDownloader::logFileFailed, this, [this](const QString &reason) {
+        logFileProblem = reason;
+    });
     connect(logDownloader, &LogDownloader::logDownloadFinished, this, &Flasher::onLogFinished);
 
     logWatchdog = new QTimer(this);
@@ -428,6 +431,12 @@ void Flasher::onLogFinished(bool complete)
         return;
     logWatchdog->stop();
     const QString path = logDownloader->filePath();
+    if (!logFileProblem.isEmpty()) {
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("Cannot write the device log %1 (%2): check free space and write access there, then run again.")
+                   .arg(path, logFileProblem));
+        return;
+    }
     if (stopRequested) {
         finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
                tr("Stopped. The part of the log received so far is in %1.").arg(path));

@@ -108,6 +108,7 @@ private:
 
     QString overridePath;       // the hand-placed file the check chose instead
     QString updateFilePath;     // what the transfer sends
+    QString logFileProblem;     // why the device log file could not be written
     QElapsedTimer phaseClock;   // since the current progress phase began
 };
 

@@ -56,6 +56,7 @@ private slots:
 
     void runWithoutDownload();
     void withoutDevice();
+    void completeDownload_data();
     void completeDownload();
     void stop_data();
     void stop();
@@ -146,10 +147,26 @@ void TestLogDownloadWindow::withoutDevice()
     QVERIFY(button(window, "updateDeviceButton")->isEnabled());
 }
 
+void TestLogDownloadWindow::completeDownload_data()
+{
+    QTest::addColumn<bool>("nameTaken");  // directories stand at the device log's possible names
+
+    QTest::newRow("file written") << false;
+    QTest::newRow("file name taken") << true;
+}
+
 void TestLogDownloadWindow::completeDownload()
 {
+    QFETCH(bool, nameTaken);
+
     const QByteArray log = patternedLog(9 * 63 + 20);
     HidSim::Controller controller = attachEbony(log);
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    QStringList takenNames;
+    for (int second = 0; nameTaken && second < 3; ++second) {
+        takenNames.append(LogDownloader::logFileName(QDateTime::currentDateTime().addSecs(second)));
+        QVERIFY(programDir.mkpath(takenNames.last()));
+    }
     MainWindow window;
     letLogThreadStart();
     connectUnit(window);
@@ -165,14 +182,23 @@ void TestLogDownloadWindow::completeDownload()
         press(window, "downloadLogFile");
     }, 20000));
 
+    for (const QString &name : takenNames)
+        QVERIFY(programDir.rmdir(name));
+
     QCOMPARE(boxes->count(), 1);
     const MessageBoxDriver::Box box = boxes->boxes().first();
-    QCOMPARE(box.title, QStringLiteral("Info"));
-    QCOMPARE(box.text, finishedText);
+    QCOMPARE(box.title, nameTaken ? QStringLiteral("Error") : QStringLiteral("Info"));
+    QCOMPARE(box.icon, nameTaken ? QMessageBox::Critical : QMessageBox::Information);
+    if (nameTaken)
+        QVERIFY2(box.text.startsWith(QStringLiteral("The device log could not be written to %1")
+                                         .arg(QDir::toNativeSeparators(programDir.path()))),
+                 qPrintable(box.text));
+    else
+        QCOMPARE(box.text, finishedText);
     QVERIFY(box.hasParent);
     QCOMPARE(values, (QList<int> { 10, 20, 30, 40, 50, 60, 70, 80, 90, 0 }));
     QVERIFY(!bar->isEnabled());
-    QCOMPARE(deviceLogContents(), log);
+    QCOMPARE(deviceLogContents(), nameTaken ? QByteArray("<not one device log file>") : log);
 
     // The request in the trailing layout, then one acknowledgement per
     // reply: the header, nine parts and the last part.

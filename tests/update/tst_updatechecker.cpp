@@ -6,8 +6,7 @@
 #include "httpserver.h"
 
 #ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/resource.h>
+#include "filesizelimit.h"
 #endif
 
 Q_DECLARE_METATYPE(HttpServer::Response)
@@ -30,31 +29,6 @@ HttpServer::Response failingResponse(const QString &kind)
     closedEarly.closeAfter = 100;
     return closedEarly;
 }
-
-#ifdef Q_OS_UNIX
-// Lowers the largest file this process may write, as a full disk would.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved;
-        lowered.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
-#endif
 
 } // namespace
 

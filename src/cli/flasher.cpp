@@ -1,5 +1,7 @@
 #include "flasher.h"
 
+#include "filecopy.h"
+
 #include "device/models.h"
 #include "devlog/logdownloader.h"
 #include "update/firmwarefiles.h"
@@ -7,7 +9,6 @@
 #include "update/versiontext.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
@@ -450,10 +451,11 @@ void Flasher::onLogFinished(bool complete)
     }
     emit event(FlashEvents::logSaved(path));
     if (!request.output.isEmpty()) {
-        QFile::remove(request.output);
-        if (!QFile::copy(path, request.output)) {
+        const QString copyFailure = FileCopy::copyReplacing(path, request.output);
+        if (!copyFailure.isEmpty()) {
             finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
-                   tr("Cannot write %1: check the path and write access; the log is in %2.").arg(request.output, path));
+                   tr("Cannot write %1 (%2), which is left as it was: check the path, free space and write "
+                      "access; the log is in %3.").arg(request.output, copyFailure, path));
             return;
         }
         emit event(FlashEvents::logSaved(request.output));

@@ -1,10 +1,18 @@
-// The flasher's pure parts: reading the command line, and the progress
-// line's rate and time left.
+// The flasher's small parts: reading the command line, the progress
+// line's rate and time left, and the copy that replaces a user's file.
 
 #include "cli/commandline.h"
+#include "cli/filecopy.h"
 #include "cli/progressline.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include "filesizelimit.h"
+#endif
+
+#include <optional>
 
 class TestFlashText : public QObject
 {
@@ -15,6 +23,8 @@ private slots:
     void commandLine();
     void progress_data();
     void progress();
+    void copyReplacing_data();
+    void copyReplacing();
 };
 
 void TestFlashText::commandLine_data()
@@ -103,6 +113,62 @@ void TestFlashText::progress()
     const QJsonObject json = ProgressLine::json(sample);
     QCOMPARE(json.contains(QStringLiteral("secondsLeft")), live.endsWith(QLatin1String("left")));
     QCOMPARE(json.value(QStringLiteral("done")).toInt(-1), done);
+}
+
+void TestFlashText::copyReplacing_data()
+{
+    QTest::addColumn<QString>("target");    // a name in an empty directory
+    QTest::addColumn<QString>("existing");  // "file", "directory" or none at the target
+    QTest::addColumn<bool>("fullDisk");
+    QTest::addColumn<bool>("copied");
+
+    QTest::newRow("new file") << "device.log" << "" << false << true;
+    QTest::newRow("replaces a file") << "device.log" << "file" << false << true;
+    QTest::newRow("non-ASCII name") << QStringLiteral("Ger\u00e4te-Log 1.enc") << "file" << false << true;
+    QTest::newRow("full disk keeps the file") << "device.log" << "file" << true << false;
+    QTest::newRow("a directory at the name") << "device.log" << "directory" << false << false;
+}
+
+void TestFlashText::copyReplacing()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, existing);
+    QFETCH(bool, fullDisk);
+    QFETCH(bool, copied);
+
+    QTemporaryDir sourceDir, targetDir;
+    const QByteArray log(5000, 'L'), old("the user's own file");
+    QFile source(sourceDir.filePath(QStringLiteral("log.enc")));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(log) == log.size());
+    source.close();
+    const QString path = targetDir.filePath(target);
+    if (existing == QLatin1String("directory"))
+        QVERIFY(QDir().mkdir(path));
+    if (existing == QLatin1String("file")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+    }
+
+    QString failure;
+    {
+#ifdef Q_OS_UNIX
+        std::optional<FileSizeLimit> limit;
+        if (fullDisk)
+            limit.emplace(1000);
+#else
+        if (fullDisk)
+            QSKIP("needs a file size limit");
+#endif
+        failure = FileCopy::copyReplacing(source.fileName(), path);
+    }
+
+    QCOMPARE(failure.isEmpty(), copied);
+    QFile result(path);
+    if (existing != QLatin1String("directory")) {
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        QCOMPARE(result.readAll(), copied ? log : old);
+    }
+    QCOMPARE(QDir(targetDir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { target });
 }
 
 QTEST_GUILESS_MAIN(TestFlashText)

@@ -21,7 +21,7 @@ QList<ExitCodeInfo> exitCodeTable()
         { ExitCode::FirmwareAvailable, tr("newer firmware is available"), { check } },
         { ExitCode::NewerUpdater, tr("a newer updater must be installed first"), { check, update } },
         { ExitCode::ServerUnreachable, tr("the download server could not be reached"), { check, update } },
-        { ExitCode::FileProblem, tr("a file could not be written or read: firmware, update file, --output"), { update, log } },
+        { ExitCode::FileProblem, tr("a file could not be written or read: firmware, update file, device log, --output"), { update, log } },
         { ExitCode::ManifestIncomplete, tr("the server's version list lacks an entry for the controller or the updater"), { check, update } },
         { ExitCode::NotConfirmed, tr("not confirmed (no terminal: use --yes)"), { update } },
         { ExitCode::TransferRefused, tr("the controller refused the transfer; it keeps its firmware"), { update } },

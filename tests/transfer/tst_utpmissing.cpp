@@ -7,8 +7,8 @@
 
 using namespace TransferFixture;
 
-// A MOSS update in a program that has no closed transfer library: it is
-// refused before anything reaches the controller.
+// A MOSS update as the installed programs run it, without the vendor's
+// library: refused before anything reaches the controller.
 class TestUtpMissing : public TransferTest
 {
     Q_OBJECT
@@ -18,10 +18,8 @@ private slots:
     {
         Rig rig(mossUnitType);
         QVERIFY(rig.connect(randomImage(5000, 3)));
-
         rig.press();
         TestLoop::spin(200);
-
         QCOMPARE(rig.reports, QStringList { "failed LibraryMissing" });
         QVERIFY(!rig.engine.isRunning());
         QCOMPARE(rig.controller->writtenReports(), QList<QByteArray>());

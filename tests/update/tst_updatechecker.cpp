@@ -122,19 +122,14 @@ private slots:
                 taken ? offer : problem, taken ? QStringList() : QStringList{ refused, missingInfo.first() });
         };
         updaterAddress("updater address over https", "https://files.tavoro.test/updater/setup.exe", true);
-        updaterAddress("updater address with blanks", "http://files.tavoro.test/updater/Tavoro Updater Setup.exe",
-                       true);
-        updaterAddress("updater address with // in its path", "http://files.tavoro.test//updater//setup.exe", true);
-        updaterAddress("updater address with a query and a fragment",
-                       "HTTPS://files.tavoro.test/get?file=setup.exe&os=win#latest", true);
-        updaterAddress("updater address with non-ASCII", "http://files.tavoro.test/updater/Mise \xc3\xa0 jour.exe",
-                       true);
+        updaterAddress("updater address with blanks", "http://files.tavoro.test/updater/Tavoro Setup.exe", true);
+        updaterAddress("updater address with //, query, fragment", "HTTP://files.tavoro.test//get?os=win#new", true);
+        updaterAddress("updater address with non-ASCII", "http://files.tavoro.test/Mise \xc3\xa0 jour.exe", true);
         updaterAddress("updater address on a share", "//host/share/x.exe", false);
         updaterAddress("updater address as a local path", "C:/Windows/System32/cmd.exe", false);
         updaterAddress("updater address as a file URL", "file:///usr/bin/xterm", false);
         updaterAddress("updater address without a host", "http:///setup.exe", false);
         updaterAddress("updater address as a relative path", "updater/setup.exe", false);
-        updaterAddress("updater address over ftp", "ftp://files.tavoro.test/updater/setup.exe", false);
 
         row("outdated updater without a change log",
             QByteArray(manifest).replace("MainChangeLog=", "Changes=").replace("MainVer=14", "MainVer=15"), problem,

@@ -125,14 +125,6 @@ private slots:
               "Wait for download new Tavoro Updater.\nClose program and insall new version Tavoro Updater.\nTry again "
               "update unit." },
             "Updater 0.15: new models", idle, false, 2, {}, "", 23, "1\nhttp://files.tavoro.test/updater/setup.exe\n");
-        row("updater offer, Yes, an address with blanks",
-            ebonyManifest("24", "15").replace("updater/setup.exe", "updater/Tavoro Updater Setup.exe"),
-            QMessageBox::Yes, true,
-            { connected, "Your Tavoro updater version: 0.14\nLatest version: 0.15",
-              "Wait for download new Tavoro Updater.\nClose program and insall new version Tavoro Updater.\nTry again "
-              "update unit." },
-            "Updater 0.15: new models", idle, false, 2, {}, "", 23,
-            "1\nhttp://files.tavoro.test/updater/Tavoro Updater Setup.exe\n");
         row("incomplete manifest", QByteArray(manifest).replace("EBONYBin=", "EBONYImage="), QMessageBox::Ok, true,
             { connected, "Problem with internet connection\n" }, "", idle, false, 1);
         row("override file needs no server", manifest, QMessageBox::Ok, false, { connected }, "", idle, true, 0, {},

@@ -13,7 +13,7 @@ namespace Demo {
 namespace {
 
 const char *const outcomeTexts[] = {
-    "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5", "no-controller",
+    "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5", "no-controller", "incomplete-manifest",
 };
 
 const QByteArray downloadSite = QByteArrayLiteral("http://" TAVORO_DOWNLOAD_HOST);
@@ -53,8 +53,9 @@ QList<QByteArray> manifestKeys()
 }
 
 // `offered`: the version offered for each attached controller's model, by
-// manifest key.
-QByteArray manifest(const QHash<QByteArray, int> &offered, int mainVersion)
+// manifest key. The model of `withoutImage` (when given) has no image
+// address: an incomplete manifest.
+QByteArray manifest(const QHash<QByteArray, int> &offered, int mainVersion, const QByteArray &withoutImage)
 {
     QByteArray text = "MainVer=" + QByteArray::number(mainVersion) + '\n'
                       + "MainChangeLog=" + downloadSite + updaterChangeLogPath + '\n'
@@ -62,9 +63,10 @@ QByteArray manifest(const QHash<QByteArray, int> &offered, int mainVersion)
     for (const QByteArray &key : manifestKeys()) {
         const int version = offered.value(key, otherModelsVersion);
         const QByteArray file = downloadSite + firmwareFolder + firmwareFileName(key, version);
-        text += key + "Ver=" + QByteArray::number(version) + '\n'
-                + key + "Bin=" + file + ".sb\n"
-                + key + "ChangeLog=" + file + ".txt\n";
+        text += key + "Ver=" + QByteArray::number(version) + '\n';
+        if (key != withoutImage)
+            text += key + "Bin=" + file + ".sb\n";
+        text += key + "ChangeLog=" + file + ".txt\n";
     }
     return text;
 }
@@ -223,7 +225,11 @@ std::optional<Scenario> makeScenario(const Settings &settings, QString *error)
     scenario.unitTypes = controllers.first().unitTypes;
     scenario.serverReachable = settings.outcome != Outcome::Unreachable;
     scenario.simulatorConfig = simulatorConfig(settings, controllers);
-    scenario.files.insert(manifestPath, { manifest(offered, mainVersion), "text/plain" });
+    const QByteArray ownKey = modelForUnitType(scenario.unitTypes.first())->manifestKey;
+    scenario.files.insert(manifestPath,
+                          { manifest(offered, mainVersion,
+                                     settings.outcome == Outcome::IncompleteManifest ? ownKey : QByteArray()),
+                            "text/plain" });
     scenario.files.insert(updaterChangeLogPath, { updaterChangeLog(mainVersion), "text/plain; charset=utf-8" });
     for (auto model = offered.cbegin(); model != offered.cend(); ++model) {
         const QByteArray firmwarePath = firmwareFolder + firmwareFileName(model.key(), model.value());
@@ -231,7 +237,7 @@ std::optional<Scenario> makeScenario(const Settings &settings, QString *error)
         scenario.files.insert(firmwarePath + ".txt",
                               { firmwareChangeLog(model.key(), model.value()), "text/plain; charset=utf-8" });
         scenario.files.insert(firmwarePath + ".sb", { image, "application/octet-stream" });
-        if (model.key() == modelForUnitType(scenario.unitTypes.first())->manifestKey) {
+        if (model.key() == ownKey) {
             scenario.offeredVersion = model.value();
             scenario.image = image;
             scenario.imagePath = firmwarePath + ".sb";

@@ -22,11 +22,12 @@ enum class Outcome {
     Unreachable,    // nothing answers at the download server's address
     WrongMd5,       // the controller rejects the image's digest
     NoController,   // no controller is attached
+    IncompleteManifest,  // the manifest lacks the model's firmware image address
 };
 
 // The outcomes' names on the command line, in declaration order:
 // "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5",
-// "no-controller".
+// "no-controller", "incomplete-manifest".
 QStringList outcomeNames();
 std::optional<Outcome> outcomeFromName(const QString &name);
 

@@ -16,6 +16,7 @@ enum class ExitCode {
     NewerUpdater = 11,       // a newer updater must be installed first
     ServerUnreachable = 20,  // the download server could not be reached or gave no usable answer
     FileProblem = 21,        // the firmware, the update file or --output could not be written or read
+    ManifestIncomplete = 22, // the server's version manifest lacks an entry the check needs
     NotConfirmed = 30,       // update: not confirmed
     TransferRefused = 40,    // the controller refused the transfer before it began
     WrongMd5 = 41,           // the controller rejected the image's digest

@@ -1,5 +1,7 @@
 #include "flasher.h"
 
+#include "filecopy.h"
+
 #include "device/models.h"
 #include "devlog/logdownloader.h"
 #include "update/firmwarefiles.h"
@@ -7,17 +9,12 @@
 #include "update/versiontext.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 #include <QtDebug>
 
 namespace {
-
-// The update checker's problem texts, which tell a connection problem from
-// a full disk.
-const char connectionProblem[] = "Problem with internet connection";
 
 // A log download that moves no further for this long has stalled: the
 // downloader's header wait gives up after 15 s, but a part read that times
@@ -110,7 +107,7 @@ ControllerSummary Flasher::summaryOf(const ControllerEntry &entry, const Control
     summary.unitType = entry.unitType;
     summary.paths = entry.paths;
     if (opened.isConnected()) {
-        summary.version = opened.deviceVersion();
+        summary.version = opened.shownVersion();
     } else {
         summary.openError = openFailure(opened);
     }
@@ -189,7 +186,7 @@ QString Flasher::controllerName() const
     const ModelInfo *model = modelForUnitType(selected.unitType);
     return tr("%1 at %2 (firmware %3)")
         .arg(model ? QLatin1String(model->name) : QString(), pathText(selected.paths.first()),
-             VersionText::firmware(link.deviceVersion()));
+             FlashEvents::firmwareText(link.shownVersion()));
 }
 
 // The update check, as the window's Connect starts it.
@@ -201,7 +198,7 @@ void Flasher::startCheck()
     connect(checker, &UpdateChecker::findNewVersion, this, &Flasher::onFirmwareOffer);
     connect(checker, &UpdateChecker::findMainNewVersion, this, &Flasher::onUpdaterOffer);
     connect(checker, &UpdateChecker::youHaveLastVersion, this, &Flasher::onUpToDate);
-    connect(checker, &UpdateChecker::youHaveProblem, this, &Flasher::onCheckProblem);
+    connect(checker, &UpdateChecker::problemFound, this, &Flasher::onCheckProblem);
     connect(checker, &UpdateChecker::changeUpdateFileName, this, [this](const QString &path) { overridePath = path; });
     connect(checker, &UpdateChecker::newUpdateFileDownloaded, this, [this](bool ready) {
         if (ready)
@@ -222,8 +219,7 @@ void Flasher::onFirmwareOffer(const QString &offered, const QString &changeLog)
 {
     if (stage != Stage::Checking)
         return;
-    const int version = link.checkedVersion().value_or(0);
-    emit event(FlashEvents::firmwareOffer(version, VersionText::offeredNumber(offered), changeLog));
+    emit event(FlashEvents::firmwareOffer(link.shownVersion(), VersionText::offeredNumber(offered), changeLog));
     if (request.command == FlashRequest::Command::Check) {
         finish(ExitCode::FirmwareAvailable, QStringLiteral("firmware-available"),
                tr("Newer firmware is available: run tavoro-flash update to install it."));
@@ -246,24 +242,33 @@ void Flasher::onUpToDate()
 {
     if (stage != Stage::Checking)
         return;
-    emit event(FlashEvents::upToDate(link.checkedVersion().value_or(0)));
+    emit event(FlashEvents::upToDate(link.shownVersion()));
     finish(ExitCode::Success, QStringLiteral("up-to-date"),
            request.command == FlashRequest::Command::Update ? tr("Nothing to install.") : tr("Nothing to do."));
 }
 
-void Flasher::onCheckProblem(const QString &message)
+void Flasher::onCheckProblem(UpdateChecker::Problem problem)
 {
     if (stage != Stage::Checking && stage != Stage::Downloading)
         return;
-    if (message == QLatin1String(connectionProblem)) {
+    switch (problem) {
+    case UpdateChecker::Problem::Connection:
         finish(ExitCode::ServerUnreachable, QStringLiteral("server-unreachable"),
                tr("Cannot reach the download server %1: check the internet connection (and the http_proxy "
                   "setting), then run again.").arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
         return;
+    case UpdateChecker::Problem::ManifestIncomplete:
+        finish(ExitCode::ManifestIncomplete, QStringLiteral("manifest-incomplete"),
+               tr("The download server %1 answered, but its version list lacks an entry for this controller or "
+                  "the updater: try again later, or report it to Tavoro support.")
+                   .arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
+        return;
+    case UpdateChecker::Problem::FirmwareNotSaved:
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("Cannot save the firmware in %1: check free space and write access there, then run again.")
+                   .arg(FirmwareFiles::programDirectory()));
+        return;
     }
-    finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
-           tr("Cannot save the firmware in %1: check free space and write access there, then run again.")
-               .arg(FirmwareFiles::programDirectory()));
 }
 
 // With the hand-placed override file the check offers no version: the
@@ -405,6 +410,9 @@ void Flasher::startLog()
         logWatchdog->start();
         emitProgress(QStringLiteral("log"), percent);
     });
+    connect(logDownloader, &LogDownloader::logFileFailed, this, [this](const QString &reason) {
+        logFileProblem = reason;
+    });
     connect(logDownloader, &LogDownloader::logDownloadFinished, this, &Flasher::onLogFinished);
 
     logWatchdog = new QTimer(this);
@@ -424,6 +432,12 @@ void Flasher::onLogFinished(bool complete)
         return;
     logWatchdog->stop();
     const QString path = logDownloader->filePath();
+    if (!logFileProblem.isEmpty()) {
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("Cannot write the device log %1 (%2): check free space and write access there, then run again.")
+                   .arg(path, logFileProblem));
+        return;
+    }
     if (stopRequested) {
         finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
                tr("Stopped. The part of the log received so far is in %1.").arg(path));
@@ -437,10 +451,11 @@ void Flasher::onLogFinished(bool complete)
     }
     emit event(FlashEvents::logSaved(path));
     if (!request.output.isEmpty()) {
-        QFile::remove(request.output);
-        if (!QFile::copy(path, request.output)) {
+        const QString copyFailure = FileCopy::copyReplacing(path, request.output);
+        if (!copyFailure.isEmpty()) {
             finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
-                   tr("Cannot write %1: check the path and write access; the log is in %2.").arg(request.output, path));
+                   tr("Cannot write %1 (%2), which is left as it was: check the path, free space and write "
+                      "access; the log is in %3.").arg(request.output, copyFailure, path));
             return;
         }
         emit event(FlashEvents::logSaved(request.output));

@@ -9,6 +9,7 @@
 
 #include "device/controllerlink.h"
 #include "transfer/transferengine.h"
+#include "update/updatechecker.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -17,7 +18,6 @@
 class LogDownloader;
 class QThread;
 class QTimer;
-class UpdateChecker;
 
 // Runs one command of the flasher on the updater's engine: the controller
 // link, the update checker, the transfer engine and the log downloader,
@@ -76,7 +76,7 @@ private:
     void onFirmwareOffer(const QString &offered, const QString &changeLog);
     void onUpdaterOffer(const QString &offered, const QString &changeLog);
     void onUpToDate();
-    void onCheckProblem(const QString &message);
+    void onCheckProblem(UpdateChecker::Problem problem);
     void onUpdateFileReady();
 
     void askToSend(const QString &question);
@@ -108,6 +108,7 @@ private:
 
     QString overridePath;       // the hand-placed file the check chose instead
     QString updateFilePath;     // what the transfer sends
+    QString logFileProblem;     // why the device log file could not be written
     QElapsedTimer phaseClock;   // since the current progress phase began
 };
 

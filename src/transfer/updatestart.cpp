@@ -3,6 +3,8 @@
 
 #include "transferengine.h"
 
+#include "platform/utplibrary.h"
+
 #include <QDebug>
 #include <QTimer>
 
@@ -14,6 +16,17 @@ constexpr int transferTickMs = 1;
 
 void TransferEngine::startOrStop()
 {
+    // Without its closed library a MOSS controller cannot be updated: say so
+    // before anything is written to it.
+    if (!transferTimer && usesClosedLibrary()) {
+        const UtpLibrary::Lookup library = UtpLibrary::lookup();
+        if (!library.update) {
+            qDebug().noquote() << "closed transfer library not usable:" << library.problem;
+            emit failed(Failure::LibraryMissing);
+            return;
+        }
+    }
+
     // The report path leaves the file open between presses; open it afresh
     // so that a press after "kill timer" reads the file again instead of
     // failing to open it a second time.

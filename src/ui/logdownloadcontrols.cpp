@@ -10,6 +10,7 @@
 #include "devlog/logdownloader.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QMessageBox>
 
 void MainWindow::on_downloadLogFile_pressed()
@@ -52,7 +53,13 @@ void MainWindow::onLogDownloadFinished()
     ui->updateDeviceButton->setEnabled(true);
     ui->progressBarTransfer->setValue(0);
 
-    QMessageBox::information(this, tr("Info"),
-                             tr("Download log file is complete.\nYou can find it in program directory."));
+    if (logFileProblem.isEmpty()) {
+        QMessageBox::information(this, tr("Info"),
+                                 tr("Download log file is complete.\nYou can find it in program directory."));
+    } else {
+        QMessageBox::critical(this, tr("Error"),
+                              tr("The device log could not be written to %1:\n%2")
+                                  .arg(QDir::toNativeSeparators(logDownloader->filePath()), logFileProblem));
+    }
     QCoreApplication::quit();
 }

@@ -29,6 +29,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(updateChecker, &UpdateChecker::findNewVersion, this, &MainWindow::onFindNewVersion);
     connect(updateChecker, &UpdateChecker::downloadProgress, ui->progressBarTransfer, &QProgressBar::setValue);
     connect(logDownloader, &LogDownloader::logDownloadProgress, ui->progressBarTransfer, &QProgressBar::setValue);
+    connect(logDownloader, &LogDownloader::logFileFailed, this, [this](const QString &reason) {
+        logFileProblem = reason;
+    });
     connect(logDownloader, &LogDownloader::logDownloadFinished, this, &MainWindow::onLogDownloadFinished);
     connect(logDownloader, &LogDownloader::needwaitLogFileMd5, logDownloader, &LogDownloader::waitLogFileMd5);
     connect(logDownloader, &LogDownloader::needreadLogPart, logDownloader, &LogDownloader::readLogPart);

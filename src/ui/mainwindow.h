@@ -73,6 +73,7 @@ private:
     // A run downloads the device log at most once and reports its end once.
     bool logDownloadStarted = false;
     bool logFinishedShown = false;
+    QString logFileProblem;  // why the device log file could not be written
 };
 
 #endif // MAINWINDOW_H

@@ -1,10 +1,18 @@
-// The flasher's pure parts: reading the command line, and the progress
-// line's rate and time left.
+// The flasher's small parts: reading the command line, the progress
+// line's rate and time left, and the copy that replaces a user's file.
 
 #include "cli/commandline.h"
+#include "cli/filecopy.h"
 #include "cli/progressline.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include "filesizelimit.h"
+#endif
+
+#include <optional>
 
 class TestFlashText : public QObject
 {
@@ -15,6 +23,8 @@ private slots:
     void commandLine();
     void progress_data();
     void progress();
+    void copyReplacing_data();
+    void copyReplacing();
 };
 
 void TestFlashText::commandLine_data()
@@ -103,6 +113,39 @@ void TestFlashText::progress()
     const QJsonObject json = ProgressLine::json(sample);
     QCOMPARE(json.contains(QStringLiteral("secondsLeft")), live.endsWith(QLatin1String("left")));
     QCOMPARE(json.value(QStringLiteral("done")).toInt(-1), done);
+}
+
+void TestFlashText::copyReplacing_data()
+{
+    QTest::addColumn<bool>("fullDisk");
+    QTest::newRow("replaces the file") << false;
+    QTest::newRow("full disk leaves the file") << true;
+}
+
+void TestFlashText::copyReplacing()
+{
+    QFETCH(bool, fullDisk);
+    QTemporaryDir dir;
+    const QByteArray log(5000, 'L'), old("the user's own file");
+    QFile source(dir.filePath(QStringLiteral("log.enc"))), target(dir.filePath(QStringLiteral("unit 7.enc")));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(log) == log.size());
+    QVERIFY(target.open(QIODevice::WriteOnly) && target.write(old) == old.size());
+    source.close();
+    target.close();
+    {
+#ifdef Q_OS_UNIX
+        std::optional<FileSizeLimit> limit;
+        if (fullDisk)
+            limit.emplace(1000);
+#else
+        if (fullDisk)
+            QSKIP("needs a file size limit");
+#endif
+        QCOMPARE(FileCopy::copyReplacing(source.fileName(), target.fileName()).isEmpty(), !fullDisk);
+    }
+    QVERIFY(target.open(QIODevice::ReadOnly));
+    QCOMPARE(target.readAll(), fullDisk ? old : log);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestFlashText)

@@ -16,6 +16,7 @@ import json
 import signal
 import subprocess
 import sys
+import time
 import traceback
 
 import reports
@@ -32,11 +33,21 @@ UDEV_ADVICE = "70-tavoro-updater.rules"
 # simulated devices, arguments, exit code, lines expected on standard
 # output and standard error (substrings), JSON events expected in this
 # order (kind and a subset of the fields), and what the controller must
-# have received: "image" (the whole transfer), "nothing", or None.
+# have received: "image" (the whole transfer), "nothing", or None. An edit
+# is applied to every device, or as a list to the devices in search order
+# (a pair: left half, then right half); an expected field of None must be
+# absent.
 CASES = {
     "list_pair": ("ARDEN", 12, "update", SMALL, None, ["list", "--json"], 0, [], [],
                   [("controller", {"model": "ARDEN", "firmware": "1.2"}),
                    ("result", {"exitCode": 0, "outcome": "listed"})], None),
+    "check_pair_halves_differ": ("ARDEN", 12, "update", SMALL, [{"version": 11}], ["check", "--json"], 10, [], [],
+                                [("controller", {"model": "ARDEN", "firmware": "1.1"}),
+                                 ("firmware-available", {"firmware": "1.1", "offered": "1.3"})], None),
+    "list_version_unread": ("EBONY", 12, "update", SMALL, {"sendsVersionReport": False}, ["list", "--json"], 0,
+                            [], [], [("controller", {"model": "EBONY", "firmware": None})], None),
+    "list_version_unread_text": ("EBONY", 12, "update", SMALL, {"sendsVersionReport": False}, ["list"], 0,
+                                 ["EBONY  firmware unknown  /dev/hidsim1"], [], [], None),
     "no_controller": ("EBONY", 12, "no-controller", SMALL, None, ["list"], 3, [],
                       ["No Tavoro controller found"], [], None),
     "no_permission": ("EBONY", 12, "update", SMALL, {"openFails": True}, ["update", "--yes"], 4, [],
@@ -60,6 +71,8 @@ CASES = {
                             [("newer-updater", {"offered": "0.15"}), ("result", {"exitCode": 11})], None),
     "check_unreachable": ("EBONY", 12, "unreachable", SMALL, None, ["check"], 20, [],
                           ["Cannot reach the download server"], [], "nothing"),
+    "check_manifest_incomplete": ("EBONY", 12, "incomplete-manifest", SMALL, None, ["check", "--json"], 22, [], [],
+                                  [("result", {"exitCode": 22, "outcome": "manifest-incomplete"})], "nothing"),
     "update_json": ("CALYX4", 12, "update", SMALL, None, ["update", "--yes", "--json"], 0, [], [],
                     [("firmware-available", {"offered": "1.3"}), ("downloaded", {}),
                      ("transfer-started", {"reports": 501}),
@@ -81,6 +94,10 @@ CASES = {
     "log_output": ("GLYPH PRO", 12, "update", SMALL, {"log": base64.b64encode(DEVICE_LOG).decode()},
                    ["log", "--output", "OUTPUT", "--json"], 0, [], [],
                    [("log-saved", {}), ("log-saved", {}), ("result", {"outcome": "log-downloaded"})], None),
+    # Directories stand at the names the device log could take.
+    "log_unwritable": ("GLYPH PRO", 12, "update", SMALL, {"log": base64.b64encode(DEVICE_LOG).decode()},
+                       ["log", "--json"], 21, [], [],
+                       [("log-saved", None), ("result", {"exitCode": 21, "outcome": "file-problem"})], None),
     # The downloader gives up waiting for the log after 15 s.
     "log_silent": ("GLYPH PRO", 12, "update", SMALL, {"silent": True}, ["log"], 50, [],
                    ["did not send its whole log"], [], None),
@@ -100,6 +117,9 @@ def adjust_devices(run, edit):
     config = json.loads(path.read_text())
     if edit == "second":
         config["devices"].append({"model": 0, "version": 12})
+    elif isinstance(edit, list):
+        for device, changes in zip(config["devices"], edit):
+            device.update(changes)
     elif edit:
         for device in config["devices"]:
             device.update(edit)
@@ -128,10 +148,14 @@ def run_flasher(run, arguments, interrupt):
 
 
 def check_events(stdout, expected):
-    """Every line is a JSON object; the expected events appear in order."""
+    """Every line is a JSON object; the expected events appear in order (an
+    event expected with fields None appears nowhere)."""
     events = [json.loads(line) for line in stdout.splitlines()]
     position = 0
     for kind, fields in expected:
+        if fields is None:
+            expect(all(event["event"] != kind for event in events), f"a {kind} event in:\n{stdout}")
+            continue
         while position < len(events) and not (
                 events[position]["event"] == kind
                 and all(events[position].get(k) == v for k, v in fields.items())):
@@ -168,6 +192,11 @@ def run_case(tools, work, name):
         adjust_devices(run, edit)
         arguments = [{"FIRMWARE": str(run.scenario_dir / "firmware.sb"),
                       "OUTPUT": str(run.work / "device.log")}.get(a, a) for a in arguments]
+        if name == "log_unwritable":
+            now = time.time()
+            for second in range(15):
+                name_taken = time.strftime("%Y-%m-%d_%H_%M_%S_log.enc", time.localtime(now + second))
+                (run.program_dir / name_taken).mkdir()
         exit_code, stdout, stderr = run_flasher(run, arguments, name == "update_interrupted")
         print(f"exit code {exit_code}\n--- stdout\n{stdout}--- stderr\n{stderr}---")
 

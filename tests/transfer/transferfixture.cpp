@@ -6,7 +6,9 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaEnum>
 #include <QRandomGenerator>
 #include <QTest>
@@ -67,6 +69,7 @@ Rig::Rig(int unitType, const HidSim::ControllerSettings &settings)
     QObject::connect(&engine, &TransferEngine::transferStarted, record("transferStarted"));
     QObject::connect(&engine, &TransferEngine::transferCompleted, record("transferCompleted"));
     QObject::connect(&engine, &TransferEngine::updateFinished, record("updateFinished"));
+    QObject::connect(&engine, &TransferEngine::stopped, record("stopped"));
     QObject::connect(&engine, &TransferEngine::transferProgress, [this](int percent) {
         reports.append(QStringLiteral("transferProgress %1").arg(percent));
     });
@@ -151,6 +154,26 @@ void linkUpdateFile(const QString &target)
 void removeUpdateFiles()
 {
     QFile::remove(FirmwareFiles::updateFilePath());
+}
+
+bool updateFileHeldOpen()
+{
+    const QString path = FirmwareFiles::updateFilePath();
+#ifdef Q_OS_WIN
+    const QString moved = path + QStringLiteral(".moved");
+    if (!QFile::rename(path, moved))
+        return true;
+    QFile::rename(moved, path);
+    return false;
+#else
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QFileInfo &entry : descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        if (entry.symLinkTarget() == target)
+            return true;
+    }
+    return false;
+#endif
 }
 
 bool waitForPolls(const LogCapture &log, int polls)

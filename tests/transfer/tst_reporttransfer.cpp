@@ -102,6 +102,8 @@ void TestReportTransfer::wholeTransfer()
     QCOMPARE(rig.reported("transferCompleted").size(), reportsTransferComplete ? 1 : 0);
     QCOMPARE(rig.reports.last(), QStringLiteral("updateFinished"));
     QVERIFY(rig.reported("failed").isEmpty());
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::Finished);
+    QVERIFY(!updateFileHeldOpen());
 }
 
 // The tick that receives statusReady also sends the first data report, and
@@ -114,14 +116,21 @@ void TestReportTransfer::tickByTick()
     QVERIFY(rig.connect(image));
     rig.startWithoutTimer();
 
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::NothingSent);
     rig.tick();
     compareStreams(rig.controller->writtenReports(), expected.mid(0, 1));
     QVERIFY(rig.reports.isEmpty());
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::PartlySent);
 
-    rig.tick(3);
+    rig.tick(2);
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::PartlySent);
+    rig.tick();
     compareStreams(rig.controller->writtenReports(), expected);
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::AwaitingVerdict);
+    rig.tick();
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::Applying);
     QCOMPARE(rig.reports, QStringList({ "transferStarted", "transferProgress 0", "transferProgress 46",
-                                        "transferProgress 92" }));
+                                        "transferProgress 92", "transferCompleted" }));
 }
 
 void TestReportTransfer::acknowledgement_data()
@@ -131,16 +140,21 @@ void TestReportTransfer::acknowledgement_data()
     QTest::addColumn<bool>("onPartner");  // the left half answers `status`, else the rig's controller
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("failure");  // empty: the transfer goes on
+    QTest::addColumn<bool>("early");  // `status` comes alone before transferStart, which is answered as usual
 
-    QTest::newRow("0xA timeout") << trailingUnit << 0 << false << 0xA << "DeviceTimeout";
-    QTest::newRow("0x6 internal error") << trailingUnit << 0 << false << 0x6 << "DeviceInternalError";
-    QTest::newRow("0xB packets skipped") << trailingUnit << 0 << false << 0xB << "PacketsSkipped";
+    QTest::newRow("0xA timeout") << trailingUnit << 0 << false << 0xA << "DeviceTimeout" << false;
+    QTest::newRow("0x6 internal error") << trailingUnit << 0 << false << 0x6 << "DeviceInternalError" << false;
+    QTest::newRow("0xB packets skipped") << trailingUnit << 0 << false << 0xB << "PacketsSkipped" << false;
     for (bool onLeft : { false, true }) {
         const char *half = onLeft ? "left" : "right";
-        QTest::addRow("%s half 0xA", half) << 16 << 15 << onLeft << 0xA << "DeviceTimeout";
-        QTest::addRow("%s half 0xB", half) << 16 << 15 << onLeft << 0xB << "PacketsSkipped";
-        QTest::addRow("%s half 0x6 is not acted on", half) << 16 << 15 << onLeft << 0x6 << QString();
-        QTest::addRow("%s half 0x8, the other's 0x9 is enough", half) << 16 << 15 << onLeft << 0x8 << QString();
+        QTest::addRow("%s half 0xA", half) << 16 << 15 << onLeft << 0xA << "DeviceTimeout" << false;
+        QTest::addRow("%s half 0xB", half) << 16 << 15 << onLeft << 0xB << "PacketsSkipped" << false;
+        QTest::addRow("%s half 0x6 is not acted on", half) << 16 << 15 << onLeft << 0x6 << QString() << false;
+        QTest::addRow("%s half 0x8, the other's 0x9 is enough", half) << 16 << 15 << onLeft << 0x8 << QString()
+                                                                      << false;
+        // Read on the tick it came, without an answer of the other half,
+        // and dropped: it must not pair with the answers to transferStart.
+        QTest::addRow("%s half's lone early 0xA is dropped", half) << 16 << 15 << onLeft << 0xA << QString() << true;
     }
 }
 
@@ -153,12 +167,16 @@ void TestReportTransfer::acknowledgement()
     QFETCH(bool, onPartner);
     QFETCH(int, status);
     QFETCH(QString, failure);
+    QFETCH(bool, early);
     const QByteArray image = randomImage(300, 11);
     const QList<QByteArray> expected = expectedReports(unitType, image);
     HidSim::Controller left = partner ? HidSim::attachModel(partner) : nullptr;
     Rig rig(unitType);
-    (onPartner ? left : rig.controller)->setStartReply(quint8(status));
+    if (!early)
+        (onPartner ? left : rig.controller)->setStartReply(quint8(status));
     QVERIFY(rig.connect(image));
+    if (early)
+        (onPartner ? left : rig.controller)->queueInputReport(statusReport(unitType, quint8(status)));
     LogCapture log;
     rig.startWithoutTimer();
 

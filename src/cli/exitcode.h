@@ -20,8 +20,9 @@ enum class ExitCode {
     TransferRefused = 40,    // the controller refused the transfer before it began
     WrongMd5 = 41,           // the controller rejected the image's digest
     InstallFailed = 42,      // the controller could not install the image
-    ControllerGone = 43,     // the controller vanished or stopped taking reports
+    ControllerGone = 43,     // the controller vanished before it had the whole image: it keeps its firmware
     LibraryMissing = 44,     // the transfer library of MOSS controllers is missing
+    ResultUnknown = 45,      // the controller had the whole image; its verdict never came
     LogIncomplete = 50,      // log: the controller did not send its whole log
     Interrupted = 130,       // stopped with Ctrl+C
 };

@@ -7,7 +7,7 @@
 // The flasher's exit codes: scripts tell every outcome apart by them.
 enum class ExitCode {
     Success = 0,             // list printed, firmware current, update installed, log downloaded
-    Usage = 2,               // unknown command or option, or a missing value
+    Usage = 2,               // unknown command or option, or a missing or invalid value
     NoController = 3,        // nothing attached, or --device names nothing attached
     NoAccess = 4,            // a controller could not be opened (on Linux: the udev rule)
     SeveralControllers = 5,  // several attached and no --device

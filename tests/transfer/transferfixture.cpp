@@ -13,6 +13,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <algorithm>
+
 namespace TransferFixture {
 
 namespace {
@@ -160,19 +162,11 @@ bool updateFileHeldOpen()
 {
     const QString path = FirmwareFiles::updateFilePath();
 #ifdef Q_OS_WIN
-    const QString moved = path + QStringLiteral(".moved");
-    if (!QFile::rename(path, moved))
-        return true;
-    QFile::rename(moved, path);
-    return false;
+    return !QFile::rename(path, path + ".moved") || !QFile::rename(path + ".moved", path);
 #else
     const QString target = QFileInfo(path).canonicalFilePath();
-    const QDir descriptors(QStringLiteral("/proc/self/fd"));
-    for (const QFileInfo &entry : descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        if (entry.symLinkTarget() == target)
-            return true;
-    }
-    return false;
+    const auto fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System);
+    return std::any_of(fds.begin(), fds.end(), [&](const QFileInfo &fd) { return fd.symLinkTarget() == target; });
 #endif
 }
 

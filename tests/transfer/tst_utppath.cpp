@@ -189,16 +189,11 @@ void TestUtpPath::stopDuringLibraryCall()
     rig.press();
     QVERIFY(TestLoop::waitFor([&] { return !rig.reported("stopped").isEmpty(); }));
     TestLoop::spin(50);
-
-    QCOMPARE(rig.reports.last(), QStringLiteral("stopped"));
-    QCOMPARE(rig.reported("stopped").size(), 1);
-    QVERIFY(rig.reported("libraryProgress").size() >= 3);
-    const QStringList lines = log.lines();
-    QVERIFY(lines.indexOf(QStringLiteral("updateThruUTP result 0")) >= 0);
-    QVERIFY(lines.indexOf(QStringLiteral("transfer stopped")) > lines.indexOf(QStringLiteral("updateThruUTP result 0")));
+    QCOMPARE(rig.reports.filter(QRegularExpression(QStringLiteral("^(?!libraryProgress)"))),
+             QStringList({ "transferStarted", "stopped" }));
+    QCOMPARE(log.lines().filter(QRegularExpression(QStringLiteral("^(updateThruUTP result|transfer stopped)"))),
+             QStringList({ "updateThruUTP result 0", "transfer stopped" }));
     QCOMPARE(rig.controller->writtenReports(), bracketReports(image).mid(0, 1));
-    QVERIFY(!rig.engine.isRunning());
-    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::PartlySent);
 }
 
 QTEST_GUILESS_MAIN(TestUtpPath)

@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QtDebug>
 
+#include <chrono>
+
 namespace {
 
 // The update checker's problem texts, which tell a connection problem from

@@ -312,7 +312,6 @@ void TestMainWindow::transferReportsShown()
     }
     if (report == QLatin1String("failed ConnectionLost"))
         QCOMPARE(HidSim::openHandleCount(), 0);
-
 }
 
 void TestMainWindow::cleanup()

@@ -114,7 +114,7 @@ Outcome interrupted(TransferEngine::Phase phase)
                           "installing it. Do not power it off; reconnect it and run tavoro-flash list to see its "
                           "firmware version."));
     case P::Applying:
-    case P::Finished:  // the run ends with the verdict: only a stop in between gets here
+    case P::Finished:  // not met: the run has ended with the verdict
         break;
     }
     return outcome(ExitCode::Interrupted, name,

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QtDebug>
 
+#include <chrono>
+
 namespace {
 
 // A log download that moves no further for this long has stalled: the
@@ -74,6 +76,12 @@ void Flasher::start()
         && !QFileInfo(request.file).isFile()) {
         finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
                tr("No firmware file at %1: check the path given to --file.").arg(request.file));
+        return;
+    }
+    if (request.command == FlashRequest::Command::Update && !request.file.isEmpty()
+        && QFileInfo(request.file).size() == 0) {
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("The firmware file %1 is empty: check the path given to --file.").arg(request.file));
         return;
     }
     if (!openController())
@@ -345,12 +353,11 @@ void Flasher::startTransfer(const QString &path)
             return;
         if (!engine->usesClosedLibrary())
             emitProgress(QStringLiteral("transfer"), 100, engine->reportCount(), engine->reportCount());
-        stage = Stage::Installing;
         phaseClock.start();
         emit event(FlashEvents::transferCompleted());
     });
     connect(engine, &TransferEngine::updateProgress, this, [this](int percent) {
-        if (stage == Stage::Installing)
+        if (stage == Stage::Transferring && engine->phase() == TransferEngine::Phase::Applying)
             emitProgress(QStringLiteral("install"), percent);
     });
     connect(engine, &TransferEngine::updateFinished, this, [this] {
@@ -365,7 +372,24 @@ void Flasher::startTransfer(const QString &path)
                   "it then runs the new firmware."));
     });
     connect(engine, &TransferEngine::failed, this, &Flasher::onTransferFailed);
+    connect(engine, &TransferEngine::phaseChanged, this, &Flasher::onTransferPhase);
+    connect(engine, &TransferEngine::stopped, this, [this] { finish(Outcomes::interrupted(engine->phase())); });
+
+    verdictWatchdog = new QTimer(this);
+    verdictWatchdog->setSingleShot(true);
+    verdictWatchdog->setInterval(std::chrono::seconds(request.timeoutSeconds));
+    connect(verdictWatchdog, &QTimer::timeout, this, [this] {
+        finish(Outcomes::noVerdict(request.timeoutSeconds));
+        engine->stop();
+    });
     engine->startOrStop();
+}
+
+// The wait for the verdict starts once the controller has the whole image.
+void Flasher::onTransferPhase(TransferEngine::Phase phase)
+{
+    if (phase == TransferEngine::Phase::AwaitingVerdict && stage == Stage::Transferring)
+        verdictWatchdog->start();
 }
 
 // The engine says the controller is ready for a single unit, not for a
@@ -381,9 +405,9 @@ void Flasher::announceTransfer()
 
 void Flasher::onTransferFailed(TransferEngine::Failure failure)
 {
-    if (stage != Stage::Transferring && stage != Stage::Installing)
+    if (stage != Stage::Transferring)
         return;
-    finish(Outcomes::transferFailed(failure, stage == Stage::Installing, updateFilePath));
+    finish(Outcomes::transferFailed(failure, engine->phase(), updateFilePath));
 }
 
 // The device log, as the window's hidden "Download log file" fetches it.
@@ -479,16 +503,9 @@ void Flasher::interrupt()
                tr("Stopped. The controller was not touched."));
         return;
     case Stage::Transferring:
-        if (engine->isRunning())
-            engine->startOrStop();
-        finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
-               tr("Stopped in mid-transfer: the controller holds a partial image, keeps its old firmware and "
-                  "will time out. Run update again."));
-        return;
-    case Stage::Installing:
-        finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
-               tr("Stopped after the transfer: the controller is installing the update. Do not power it off "
-                  "until it has finished."));
+        // Ends through the engine's stopped(), which comes after the closed
+        // library's call when it runs.
+        engine->stop();
         return;
     case Stage::LogDownload:
         // Ends in onLogFinished(), once the downloader has closed the file.
@@ -521,6 +538,8 @@ void Flasher::finish(ExitCode code, const QString &outcome, const QString &messa
     stage = Stage::Done;
     if (logWatchdog)
         logWatchdog->stop();
+    if (verdictWatchdog)
+        verdictWatchdog->stop();
     qDebug().noquote() << "flasher result" << int(code) << message;
     emit event(FlashEvents::result(code, outcome, message));
     emit finished(int(code));

@@ -40,8 +40,9 @@ public:
     void confirm(bool yes);
 
     // Ctrl+C: stops between two steps (the transfer between two reports,
-    // as a second "Update Device" press does) and finishes with
-    // ExitCode::Interrupted, telling what state the controller is left in.
+    // or once the closed library's call has returned) and finishes with
+    // ExitCode::Interrupted, telling what state the controller is left in
+    // as far as the transfer had come.
     void interrupt();
 
 signals:
@@ -56,8 +57,7 @@ private:
         Checking,      // the update check runs
         Confirming,    // waiting for the user's answer
         Downloading,   // the firmware image is downloaded
-        Transferring,  // the engine runs; the controller gets the image
-        Installing,    // the controller has the whole image and installs it
+        Transferring,  // the engine runs; its phase tells what the controller has
         LogDownload,   // the device log is downloaded
         Done,
     };
@@ -83,6 +83,7 @@ private:
     void startTransfer(const QString &path);
     void announceTransfer();
     void onTransferFailed(TransferEngine::Failure failure);
+    void onTransferPhase(TransferEngine::Phase phase);
 
     void startLog();
     void onLogFinished(bool complete);
@@ -105,6 +106,7 @@ private:
     LogDownloader *logDownloader = nullptr;
     QThread *logThread = nullptr;
     QTimer *logWatchdog = nullptr;
+    QTimer *verdictWatchdog = nullptr;  // bounds the wait for the controller's verdict
 
     QString overridePath;       // the hand-placed file the check chose instead
     QString updateFilePath;     // what the transfer sends

@@ -30,15 +30,15 @@ private slots:
 void TestFlashText::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("parsed");  // command|json|yes|device|file|output, or "error: ..."
+    QTest::addColumn<QString>("parsed");  // command|json|yes|device|file|output|timeout, or "error: ..."
 
     const auto row = [](const char *name, const QString &line, const QString &parsed) {
         QTest::newRow(name) << line.split(QLatin1Char(' '), Qt::SkipEmptyParts) << parsed;
     };
-    row("list", QStringLiteral("list"), QStringLiteral("list|0|0|||"));
+    row("list", QStringLiteral("list"), QStringLiteral("list|0|0||||300"));
     row("options before and after the command", QStringLiteral("--json update -y -d /dev/hidraw3 --file=fw.sb"),
-        QStringLiteral("update|1|1|/dev/hidraw3|fw.sb|"));
-    row("log output", QStringLiteral("log -o out.enc"), QStringLiteral("log|0|0|||out.enc"));
+        QStringLiteral("update|1|1|/dev/hidraw3|fw.sb||300"));
+    row("log output", QStringLiteral("log -o out.enc"), QStringLiteral("log|0|0|||out.enc|300"));
     row("help wins", QStringLiteral("update --bogus --help"), QStringLiteral("update help"));
     row("help alone", QStringLiteral("-h"), QStringLiteral("help"));
     row("no command", QStringLiteral("--json"), QStringLiteral("error: no command given"));
@@ -51,6 +51,12 @@ void TestFlashText::commandLine_data()
         QStringLiteral("error: check does not take --file"));
     row("device on list", QStringLiteral("list --device /dev/hidraw3"),
         QStringLiteral("error: list does not take --device"));
+    row("timeout", QStringLiteral("update --timeout 5"), QStringLiteral("update|0|0||||5"));
+    row("timeout with =, a day", QStringLiteral("update --timeout=86400 -y"), QStringLiteral("update|0|1||||86400"));
+    row("timeout not a number", QStringLiteral("update --timeout soon"),
+        QStringLiteral("error: --timeout needs a whole number of seconds from 1 to 86400"));
+    row("timeout over a day", QStringLiteral("update --timeout 86401"),
+        QStringLiteral("error: --timeout needs a whole number"));
 }
 
 void TestFlashText::commandLine()
@@ -71,7 +77,8 @@ void TestFlashText::commandLine()
         actual = (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + QStringLiteral("help");
     else
         actual = QStringList { name, QString::number(request->json), QString::number(request->yes),
-                               request->device, request->file, request->output }
+                               request->device, request->file, request->output,
+                               QString::number(request->timeoutSeconds) }
                      .join(QLatin1Char('|'));
     QCOMPARE(actual, parsed);
 }

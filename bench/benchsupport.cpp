@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
 
@@ -95,6 +96,14 @@ int argumentValue(const QStringList &arguments, const QString &name, int fallbac
 {
     const int at = arguments.indexOf(name);
     return at > 0 && at + 1 < arguments.size() ? qMax(1, arguments[at + 1].toInt()) : fallback;
+}
+
+QByteArray randomImage(qint64 size)
+{
+    QByteArray image(int(size), Qt::Uninitialized);
+    QRandomGenerator generator(20240601);
+    generator.fillRange(reinterpret_cast<quint32 *>(image.data()), image.size() / 4);
+    return image;
 }
 
 QSet<QString> filesIn(const QString &dir)

@@ -3,6 +3,7 @@
 
 // Shared by the benchmarks.
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -34,6 +35,9 @@ double repeatingTimerRate(int ms);
 // when the previous one fired, on an idle worker thread: the pause that
 // paces the log download. Counted for `ms` milliseconds.
 double singleShotChainRate(int ms);
+
+// `size` pseudo-random bytes, the same ones in every run: a firmware image.
+QByteArray randomImage(qint64 size);
 
 // Names of the files in `dir` now.
 QSet<QString> filesIn(const QString &dir);

@@ -13,11 +13,16 @@
 // Usage: transfer-bench [--rate-bytes N] [--memory-bytes N,N,...]
 // The full 15 MB transfer alone takes about four minutes: the engine sends
 // one report per tick.
+//
+// transfer-bench --units [N,N,...] [--rate-bytes N] instead transfers the
+// image to N controllers at once, each on a thread of its own
+// (parallelunits.h); by default for 1, 2, 4, 8, 16 and 24 units.
 
 #include "benchsupport.h"
 #include "processusage.h"
 #include "protocol/models.h"
 #include "hidsim.h"
+#include "parallelunits.h"
 #include "ui/mainwindow.h"
 #include "update/firmwarefiles.h"
 
@@ -30,7 +35,6 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -60,14 +64,6 @@ void removeUpdateFiles()
 {
     QFile::remove(FirmwareFiles::updateFilePath());
     QFile::remove(FirmwareFiles::overrideFilePath());
-}
-
-QByteArray randomImage(qint64 size)
-{
-    QByteArray image(int(size), Qt::Uninitialized);
-    QRandomGenerator generator(20240601);
-    generator.fillRange(reinterpret_cast<quint32 *>(image.data()), image.size() / 4);
-    return image;
 }
 
 std::unique_ptr<MainWindow> connectedWindow()
@@ -176,7 +172,7 @@ int memoryChild()
 
 void measureMemory(const QString &program, qint64 size)
 {
-    writeUpdateFiles(randomImage(size));
+    writeUpdateFiles(Bench::randomImage(size));
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(program, { QStringLiteral("--memory-child") });
@@ -282,6 +278,9 @@ int main(int argc, char *argv[])
     const QStringList arguments = app.arguments();
     if (arguments.contains(QStringLiteral("--memory-child")))
         return memoryChild();
+    const int unitsChild = arguments.indexOf(QStringLiteral("--units-child"));
+    if (unitsChild > 0 && unitsChild + 2 < arguments.size())
+        return ParallelUnits::runChild(arguments[unitsChild + 1].toInt(), arguments[unitsChild + 2]);
 
     qint64 rateBytes = 300 * 1024;
     QList<qint64> memorySizes { 1024 * 1024, 15000000 };
@@ -292,7 +291,19 @@ int main(int argc, char *argv[])
             memorySizes = parseSizes(arguments[i + 1]);
     }
 
-    const QByteArray image = randomImage(rateBytes);
+    const int units = arguments.indexOf(QStringLiteral("--units"));
+    if (units > 0) {
+        QList<int> unitCounts { 1, 2, 4, 8, 16, 24 };
+        if (units + 1 < arguments.size() && !arguments[units + 1].startsWith(QLatin1String("--"))) {
+            unitCounts.clear();
+            for (qint64 count : parseSizes(arguments[units + 1]))
+                unitCounts.append(int(qMax<qint64>(1, count)));
+        }
+        ParallelUnits::printTable(QCoreApplication::applicationFilePath(), unitCounts, rateBytes);
+        return 0;
+    }
+
+    const QByteArray image = Bench::randomImage(rateBytes);
     const struct {
         HidSim::WritePacing pacing;
         const char *name;

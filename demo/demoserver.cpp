@@ -1,10 +1,10 @@
 // The demo's download server: plays one scenario on the loopback interface.
 //
-// It writes into the scenario directory the simulated controller's
-// configuration ("sim.json"), the firmware image it offers ("firmware.sb")
+// It writes into the scenario directory the simulated controllers'
+// configuration ("sim.json"), the firmware image it offers the first ("firmware.sb")
 // and, once it answers, the address to use as the updater's web proxy
 // ("proxy"); then it serves until it is stopped. The simulator appends
-// every report the controller receives to "reports.txt" beside them.
+// every report the controllers receive to "reports.txt" beside them.
 
 #include "httpserver.h"
 #include "scenario.h"
@@ -56,8 +56,8 @@ Options parseOptions(const QCoreApplication &app)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Serves the Tavoro download server of one demo scenario on 127.0.0.1 and writes the "
-        "simulated controller's configuration. MODEL is a controller model (EBONY, ARDEN, MOSS, ...), "
-        "VERSION its firmware version byte (12 is version 1.2)."));
+        "simulated controllers' configuration. MODEL is a controller model (EBONY, ARDEN, MOSS, ...), "
+        "VERSION its firmware version byte (12 is version 1.2); --unit attaches more controllers."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("MODEL"), QStringLiteral("controller model"));
     parser.addPositionalArgument(QStringLiteral("VERSION"), QStringLiteral("firmware version byte, 0..255"));
@@ -72,6 +72,10 @@ Options parseOptions(const QCoreApplication &app)
           QStringLiteral("MS"), QString::number(Demo::Settings().applyTimeMs) },
         { QStringLiteral("download-ms"), QStringLiteral("Spread the image download over about this time."),
           QStringLiteral("MS"), QString::number(defaultDownloadTimeMs) },
+        { QStringLiteral("unit"),
+          QStringLiteral("Attach a further controller, \"MODEL VERSION\", or \"MODEL VERSION +MS\" to plug it "
+                         "in MS milliseconds after the program's first look (repeatable)."),
+          QStringLiteral("UNIT") },
     });
     parser.process(app);
 
@@ -93,6 +97,13 @@ Options parseOptions(const QCoreApplication &app)
     if (!outcome)
         fail(QStringLiteral("unknown outcome; choose one of: %1").arg(Demo::outcomeNames().join(QStringLiteral(", "))));
     settings.outcome = *outcome;
+    for (const QString &text : parser.values(QStringLiteral("unit"))) {
+        QString error;
+        const auto unit = Demo::unitFromText(text, &error);
+        if (!unit)
+            fail(QStringLiteral("--unit: %1").arg(error));
+        settings.moreUnits.append(*unit);
+    }
     settings.imageSize = nonNegative(parser, QStringLiteral("image-size"));
     settings.applyTimeMs = nonNegative(parser, QStringLiteral("apply-ms"));
     settings.recordFile = QStringLiteral("reports.txt");
@@ -156,7 +167,7 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("cannot listen on 127.0.0.1"));
         for (auto file = scenario->files.cbegin(); file != scenario->files.cend(); ++file) {
             HttpServer::Response response = HttpServer::Response::ok(file->body, file->contentType);
-            if (file.key() == scenario->imagePath)
+            if (file.key().endsWith(".sb"))
                 response = paced(response, options.downloadTimeMs);
             server.route(file.key(), response);
         }

@@ -13,7 +13,7 @@ namespace Demo {
 namespace {
 
 const char *const outcomeTexts[] = {
-    "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5", "no-controller",
+    "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5", "no-controller", "incomplete-manifest",
 };
 
 const QByteArray downloadSite = QByteArrayLiteral("http://" TAVORO_DOWNLOAD_HOST);
@@ -52,17 +52,21 @@ QList<QByteArray> manifestKeys()
     return keys;
 }
 
-QByteArray manifest(const QByteArray &ownKey, int ownVersion, int mainVersion)
+// `offered`: the version offered for each attached controller's model, by
+// manifest key. The model of `withoutImage` (when given) has no image
+// address: an incomplete manifest.
+QByteArray manifest(const QHash<QByteArray, int> &offered, int mainVersion, const QByteArray &withoutImage)
 {
     QByteArray text = "MainVer=" + QByteArray::number(mainVersion) + '\n'
                       + "MainChangeLog=" + downloadSite + updaterChangeLogPath + '\n'
                       + "WinMainBin=" + downloadSite + updaterSetupPath + '\n';
     for (const QByteArray &key : manifestKeys()) {
-        const int version = key == ownKey ? ownVersion : otherModelsVersion;
+        const int version = offered.value(key, otherModelsVersion);
         const QByteArray file = downloadSite + firmwareFolder + firmwareFileName(key, version);
-        text += key + "Ver=" + QByteArray::number(version) + '\n'
-                + key + "Bin=" + file + ".sb\n"
-                + key + "ChangeLog=" + file + ".txt\n";
+        text += key + "Ver=" + QByteArray::number(version) + '\n';
+        if (key != withoutImage)
+            text += key + "Bin=" + file + ".sb\n";
+        text += key + "ChangeLog=" + file + ".txt\n";
     }
     return text;
 }
@@ -99,19 +103,30 @@ QByteArray firmwareImage(const QByteArray &key, int version, int size)
     return image;
 }
 
-QByteArray simulatorConfig(const Settings &settings, const QList<int> &unitTypes)
+// One attached controller: a single unit or both halves of a pair.
+struct Controller
+{
+    QList<int> unitTypes;
+    Unit unit;
+};
+
+QByteArray simulatorConfig(const Settings &settings, const QList<Controller> &controllers)
 {
     QJsonArray devices;
     if (settings.outcome != Outcome::NoController) {
-        for (int unitType : unitTypes) {
-            QJsonObject device {
-                { QStringLiteral("model"), unitType },
-                { QStringLiteral("version"), settings.version },
-                { QStringLiteral("applyTimeMs"), settings.applyTimeMs },
-            };
-            if (settings.outcome == Outcome::WrongMd5)
-                device.insert(QStringLiteral("verdict"), int(Report::statusWrongMd5));
-            devices.append(device);
+        for (const Controller &controller : controllers) {
+            for (int unitType : controller.unitTypes) {
+                QJsonObject device {
+                    { QStringLiteral("model"), unitType },
+                    { QStringLiteral("version"), controller.unit.version },
+                    { QStringLiteral("applyTimeMs"), settings.applyTimeMs },
+                };
+                if (settings.outcome == Outcome::WrongMd5)
+                    device.insert(QStringLiteral("verdict"), int(Report::statusWrongMd5));
+                if (controller.unit.attachAfterMs > 0)
+                    device.insert(QStringLiteral("attachAfterMs"), controller.unit.attachAfterMs);
+                devices.append(device);
+            }
         }
     }
     QJsonObject config { { QStringLiteral("devices"), devices } };
@@ -156,40 +171,78 @@ QList<int> unitTypesForModel(const QString &name)
     return unitTypes;
 }
 
-std::optional<Scenario> makeScenario(const Settings &settings, QString *error)
+std::optional<Unit> unitFromText(const QString &text, QString *error)
 {
-    Scenario scenario;
-    scenario.unitTypes = unitTypesForModel(settings.model);
-    if (scenario.unitTypes.isEmpty()) {
-        *error = QStringLiteral("no controller model is called \"%1\"").arg(settings.model);
+    QStringList words = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    Unit unit;
+    bool ok = true;
+    if (words.size() >= 3 && words.last().startsWith(QLatin1Char('+'))) {
+        unit.attachAfterMs = words.takeLast().mid(1).toInt(&ok);
+        ok = ok && unit.attachAfterMs >= 0;
+    }
+    if (ok && words.size() >= 2)
+        unit.version = words.takeLast().toInt(&ok);
+    else
+        ok = false;
+    if (!ok) {
+        *error = QStringLiteral("\"%1\" is not \"MODEL VERSION\" or \"MODEL VERSION +MS\"").arg(text);
         return std::nullopt;
     }
-    if (settings.version < 0 || settings.version > 255) {
-        *error = QStringLiteral("the firmware version must be a number from 0 to 255 (14 is version 1.4)");
-        return std::nullopt;
+    unit.model = words.join(QLatin1Char(' '));
+    return unit;
+}
+
+std::optional<Scenario> makeScenario(const Settings &settings, QString *error)
+{
+    QList<Controller> controllers;
+    for (const Unit &unit : QList<Unit> { { settings.model, settings.version, 0 } } + settings.moreUnits) {
+        const QList<int> unitTypes = unitTypesForModel(unit.model);
+        if (unitTypes.isEmpty()) {
+            *error = QStringLiteral("no controller model is called \"%1\"").arg(unit.model);
+            return std::nullopt;
+        }
+        if (unit.version < 0 || unit.version > 255) {
+            *error = QStringLiteral("the firmware version must be a number from 0 to 255 (14 is version 1.4)");
+            return std::nullopt;
+        }
+        controllers.append({ unitTypes, unit });
     }
     if (settings.imageSize < 0 || settings.applyTimeMs < 0) {
         *error = QStringLiteral("image size and apply time cannot be negative");
         return std::nullopt;
     }
 
-    const QByteArray key = modelForUnitType(scenario.unitTypes.first())->manifestKey;
     const bool current = settings.outcome == Outcome::UpToDate;
-    scenario.offeredVersion = current ? settings.version : settings.version + 1;
+    QHash<QByteArray, int> offered;
+    for (const Controller &controller : controllers) {
+        const QByteArray key = modelForUnitType(controller.unitTypes.first())->manifestKey;
+        if (!offered.contains(key))
+            offered.insert(key, current ? controller.unit.version : controller.unit.version + 1);
+    }
     const int mainVersion = settings.outcome == Outcome::NewerUpdater ? updaterVersion + 1 : updaterVersion;
 
-    scenario.image = firmwareImage(key, scenario.offeredVersion, settings.imageSize);
+    Scenario scenario;
+    scenario.unitTypes = controllers.first().unitTypes;
     scenario.serverReachable = settings.outcome != Outcome::Unreachable;
-    scenario.simulatorConfig = simulatorConfig(settings, scenario.unitTypes);
-
-    const QByteArray firmwarePath = firmwareFolder + firmwareFileName(key, scenario.offeredVersion);
+    scenario.simulatorConfig = simulatorConfig(settings, controllers);
+    const QByteArray ownKey = modelForUnitType(scenario.unitTypes.first())->manifestKey;
     scenario.files.insert(manifestPath,
-                          { manifest(key, scenario.offeredVersion, mainVersion), "text/plain" });
-    scenario.files.insert(firmwarePath + ".txt",
-                          { firmwareChangeLog(key, scenario.offeredVersion), "text/plain; charset=utf-8" });
-    scenario.imagePath = firmwarePath + ".sb";
-    scenario.files.insert(scenario.imagePath, { scenario.image, "application/octet-stream" });
+                          { manifest(offered, mainVersion,
+                                     settings.outcome == Outcome::IncompleteManifest ? ownKey : QByteArray()),
+                            "text/plain" });
     scenario.files.insert(updaterChangeLogPath, { updaterChangeLog(mainVersion), "text/plain; charset=utf-8" });
+    for (auto model = offered.cbegin(); model != offered.cend(); ++model) {
+        const QByteArray firmwarePath = firmwareFolder + firmwareFileName(model.key(), model.value());
+        const QByteArray image = firmwareImage(model.key(), model.value(), settings.imageSize);
+        scenario.files.insert(firmwarePath + ".txt",
+                              { firmwareChangeLog(model.key(), model.value()), "text/plain; charset=utf-8" });
+        scenario.files.insert(firmwarePath + ".sb", { image, "application/octet-stream" });
+        if (model.key() == ownKey) {
+            scenario.offeredVersion = model.value();
+            scenario.image = image;
+            scenario.imagePath = firmwarePath + ".sb";
+        }
+    }
     return scenario;
 }
 

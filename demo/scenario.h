@@ -1,9 +1,9 @@
 #ifndef SCENARIO_H
 #define SCENARIO_H
 
-// What a demo run or an end-to-end test puts in front of the updater: a
-// simulated controller of one model at one firmware version, and the files
-// of the download server for one outcome of the update check.
+// What a demo run or an end-to-end test puts in front of the updater:
+// simulated controllers, each of one model at one firmware version, and the
+// files of the download server for one outcome of the update check.
 
 #include <QByteArray>
 #include <QHash>
@@ -22,11 +22,12 @@ enum class Outcome {
     Unreachable,    // nothing answers at the download server's address
     WrongMd5,       // the controller rejects the image's digest
     NoController,   // no controller is attached
+    IncompleteManifest,  // the manifest lacks the model's firmware image address
 };
 
 // The outcomes' names on the command line, in declaration order:
 // "update", "up-to-date", "newer-updater", "unreachable", "wrong-md5",
-// "no-controller".
+// "no-controller", "incomplete-manifest".
 QStringList outcomeNames();
 std::optional<Outcome> outcomeFromName(const QString &name);
 
@@ -36,10 +37,25 @@ std::optional<Outcome> outcomeFromName(const QString &name);
 // when no model has that name.
 QList<int> unitTypesForModel(const QString &name);
 
-struct Settings
+// A further controller attached beside the first.
+struct Unit
 {
     QString model;                // a name unitTypesForModel() knows
-    int version = 14;             // the controller's firmware version byte, 0..255
+    int version = 14;             // its firmware version byte, 0..255
+    int attachAfterMs = 0;        // plugged in this long after the program's first look; 0: from the start
+};
+
+// "MODEL VERSION" or "MODEL VERSION +MS" (plugged in MS milliseconds after
+// the program's first look), such as "GLYPH PRO 12" or "EBONY 13 +5000".
+// nullopt, with the reason in *error, for any other text; the model name
+// itself is checked by makeScenario.
+std::optional<Unit> unitFromText(const QString &text, QString *error);
+
+struct Settings
+{
+    QString model;                // the first controller: a name unitTypesForModel() knows
+    int version = 14;             // its firmware version byte, 0..255
+    QList<Unit> moreUnits;        // further controllers, attached after it in this order
     Outcome outcome = Outcome::Update;
     int imageSize = 200003;       // bytes of the offered firmware image
     int applyTimeMs = 6000;       // the controller's time to install it
@@ -54,17 +70,19 @@ struct Download
 
 struct Scenario
 {
-    QList<int> unitTypes;                 // the attached controller's devices
-    int offeredVersion = 0;               // the manifest's firmware version for the model
-    QByteArray image;                     // the firmware image the server offers
+    QList<int> unitTypes;                 // the first controller's devices
+    int offeredVersion = 0;               // the manifest's firmware version for its model
+    QByteArray image;                     // the firmware image the server offers for it
     QByteArray imagePath;                 // ... at this path
     QHash<QByteArray, Download> files;    // what the download server answers, by path
     QByteArray simulatorConfig;           // JSON for TAVORO_HIDSIM_CONFIG
     bool serverReachable = true;
 };
 
-// nullopt, with the reason in *error, for an unknown model, a version
-// outside 0..255 or a negative size or time.
+// Every controller's model gets its own manifest entry, change log and
+// image; where several controllers share a model, the first of them sets
+// the version offered. nullopt, with the reason in *error, for an unknown
+// model, a version outside 0..255 or a negative size or time.
 std::optional<Scenario> makeScenario(const Settings &settings, QString *error);
 
 } // namespace Demo

@@ -6,7 +6,15 @@
 // The simulator implements the hidapi C functions the updater calls over a
 // registry of virtual devices. Tests, benchmarks and the demo attach virtual
 // controllers here, inject faults, and read back every report the host wrote.
-// All functions are thread-safe.
+//
+// All functions, and every hidapi function the simulator implements, are
+// thread-safe: each controller may be opened, read and written from a
+// thread of its own while others are driven from theirs. Every controller
+// has a lock of its own, so units do not wait for one another; a short
+// lock over all of them guards attaching, enumerating, opening and
+// detaching. As with hidapi, one handle may be read on one thread while
+// another writes it; hid_close waits for calls still running on the handle
+// instead of freeing it under them, which real hidapi does not do.
 
 #include <QByteArray>
 #include <QList>
@@ -21,7 +29,9 @@ namespace HidSim {
 // How a controller paces the host's writes.
 enum class WritePacing {
     Immediate,        // a write costs nothing
-    UsbFrame,         // a write blocks until the next 1 ms boundary
+    UsbFrame,         // a write blocks until the device's next free 1 ms frame begins:
+                      // one report per frame, as a full-speed interrupt endpoint
+                      // carries; each device keeps its own frame clock
     OccasionalStall,  // like Immediate, but every 100th write takes 5 ms
 };
 

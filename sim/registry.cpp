@@ -51,7 +51,7 @@ hid_device_info *newEntry(const DeviceDescription &description, int listing)
     return entry;
 }
 
-void applyFaults(StandardController &controller, const ConfiguredDevice &device)
+void applyConfiguration(StandardController &controller, const ConfiguredDevice &device)
 {
     if (device.verdict)
         controller.setVerdict(*device.verdict);
@@ -61,6 +61,7 @@ void applyFaults(StandardController &controller, const ConfiguredDevice &device)
     controller.setOpenFails(device.openFails);
     if (device.unplugAfterWrites > 0)
         controller.unplugAfterWrites(device.unplugAfterWrites);
+    controller.setWritePacing(device.writePacing);
 }
 
 } // namespace
@@ -90,8 +91,14 @@ void Registry::configureOnce()
         }
         if (!config->recordFile.isEmpty())
             recordWrites(config->recordFile);
-        for (const ConfiguredDevice &device : config->devices)
-            applyFaults(*attach(device.description, device.settings), device);
+        const auto start = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const ConfiguredDevice &device : config->devices) {
+            if (device.attachAfterMs > 0)
+                lateDevices.push_back({ start + std::chrono::milliseconds(device.attachAfterMs), device });
+            else
+                applyConfiguration(*attachLocked(device.description, device.settings), device);
+        }
     });
 }
 
@@ -99,6 +106,12 @@ std::shared_ptr<StandardController> Registry::attach(DeviceDescription descripti
                                                      const ControllerSettings &settings)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    return attachLocked(std::move(description), settings);
+}
+
+std::shared_ptr<StandardController> Registry::attachLocked(DeviceDescription description,
+                                                           const ControllerSettings &settings)
+{
     if (description.path.empty())
         description.path = "/dev/hidsim" + std::to_string(++pathsMadeUp);
     auto controller = std::make_shared<StandardController>(description, settings);
@@ -108,6 +121,17 @@ std::shared_ptr<StandardController> Registry::attach(DeviceDescription descripti
     }
     devices.push_back(controller);
     return controller;
+}
+
+// In the order the file lists them, among those due.
+void Registry::attachDueDevices()
+{
+    const auto now = std::chrono::steady_clock::now();
+    const auto due = std::stable_partition(lateDevices.begin(), lateDevices.end(),
+                                           [now](const LateDevice &late) { return late.due > now; });
+    for (auto late = due; late != lateDevices.end(); ++late)
+        applyConfiguration(*attachLocked(late->device.description, late->device.settings), late->device);
+    lateDevices.erase(due, lateDevices.end());
 }
 
 void Registry::detach(const Controller &controller)
@@ -126,6 +150,7 @@ void Registry::reset()
     for (const auto &controller : devices)
         controller->unplug();
     devices.clear();
+    lateDevices.clear();
     handles.clear();
     recorder.reset();
     error.clear();
@@ -148,6 +173,7 @@ void Registry::recordWrites(const QString &path)
 hid_device_info *Registry::enumerate(unsigned short vendorId, unsigned short productId)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    attachDueDevices();
     ++enumerations;
     hid_device_info *first = nullptr;
     hid_device_info **next = &first;
@@ -186,6 +212,7 @@ void Registry::freeEnumeration(hid_device_info *entries)
 hid_device *Registry::open(const char *path)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    attachDueDevices();
     const std::string wanted = path ? path : "";
     const std::wstring name = QStringLiteral("path '%1'").arg(QString::fromStdString(wanted)).toStdWString();
     for (const auto &controller : devices) {
@@ -199,6 +226,7 @@ hid_device *Registry::open(const char *path)
 hid_device *Registry::open(unsigned short vendorId, unsigned short productId, const wchar_t *serialNumber)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    attachDueDevices();
     const std::wstring name = QStringLiteral("VID %1 PID %2")
                                   .arg(vendorId, 4, 16, QLatin1Char('0'))
                                   .arg(productId, 4, 16, QLatin1Char('0'))
@@ -240,6 +268,9 @@ void Registry::close(hid_device *handle)
 
 const wchar_t *Registry::lastError()
 {
+    // One copy per thread: another thread's call cannot free the text a
+    // caller still reads.
+    thread_local std::wstring reportedError;
     std::lock_guard<std::mutex> lock(mutex);
     reportedError = error.empty() ? std::wstring(L"Success") : error;
     return reportedError.c_str();

@@ -3,9 +3,11 @@
 
 #include "devicehandle.h"
 #include "hidsim.h"
+#include "simconfig.h"
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -26,7 +28,9 @@ public:
     static Registry &instance();
 
     // Attaches the devices of the file named by TAVORO_HIDSIM_CONFIG, if
-    // any; only the first call does anything.
+    // any; only the first call does anything. A device the file plugs in
+    // later is attached by the first enumeration or open once its time has
+    // come, as a program that watches for new devices would find it.
     void configureOnce();
 
     // An empty path in `description` is replaced by a unique one.
@@ -51,8 +55,9 @@ public:
     // hid_close: waits for calls still in progress on the handle, frees it.
     void close(hid_device *handle);
 
-    // hid_error(NULL): the error of the last open or enumeration; valid
-    // until the next such call.
+    // hid_error(NULL): the error of the last open or enumeration on any
+    // thread, as hidapi keeps one for the process; the text stays valid
+    // until the calling thread's next such call.
     const wchar_t *lastError();
 
     int enumerationCount() const;
@@ -62,14 +67,23 @@ private:
     Registry() = default;
     hid_device *openController(const std::shared_ptr<StandardController> &controller,
                                const std::wstring &name);
+    std::shared_ptr<StandardController> attachLocked(DeviceDescription description,
+                                                     const ControllerSettings &settings);
+    void attachDueDevices();
+
+    struct LateDevice
+    {
+        std::chrono::steady_clock::time_point due;
+        ConfiguredDevice device;
+    };
 
     mutable std::mutex mutex;
     std::once_flag configured;
     std::vector<std::shared_ptr<StandardController>> devices;  // in attach order
     std::set<hid_device *> handles;
+    std::vector<LateDevice> lateDevices;  // from the configuration file, not yet plugged in
     std::shared_ptr<ReportRecorder> recorder;
     std::wstring error;          // empty: the last call succeeded
-    std::wstring reportedError;  // what lastError() last returned a pointer into
     int enumerations = 0;
     int pathsMadeUp = 0;
 };

@@ -1,6 +1,6 @@
 #include "simconfig.h"
 
-#include <device/models.h>
+#include <protocol/models.h>
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QStringList>
 
 #include <cmath>
 
@@ -59,6 +60,19 @@ public:
             return fallback;
         }
         return object.value(key).toBool();
+    }
+
+    // One of `names` (their position), or `fallback` when the key is absent.
+    int choice(const QString &key, const QStringList &names, int fallback)
+    {
+        if (!has(key))
+            return fallback;
+        const int index = names.indexOf(object.value(key).toString());
+        if (!object.value(key).isString() || index < 0) {
+            fail(QStringLiteral("\"%1\" must be one of: %2").arg(key, names.join(QStringLiteral(", "))));
+            return fallback;
+        }
+        return index;
     }
 
     QString string(const QString &key)
@@ -151,6 +165,11 @@ std::optional<ConfiguredDevice> parseDevice(const QJsonObject &object, int index
     device.silent = fields.boolean(QStringLiteral("silent"), false);
     device.openFails = fields.boolean(QStringLiteral("openFails"), false);
     device.unplugAfterWrites = fields.integer(QStringLiteral("unplugAfterWrites"), 0, 100000000, 0);
+    // In the order of WritePacing.
+    const QStringList pacings { QStringLiteral("immediate"), QStringLiteral("usbFrame"),
+                                QStringLiteral("occasionalStall") };
+    device.writePacing = WritePacing(fields.choice(QStringLiteral("writePacing"), pacings, 0));
+    device.attachAfterMs = fields.integer(QStringLiteral("attachAfterMs"), 0, 3600000, 0);
 
     if (!fields.finish(error))
         return std::nullopt;

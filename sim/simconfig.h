@@ -21,6 +21,8 @@ struct ConfiguredDevice
     bool silent = false;
     bool openFails = false;
     int unplugAfterWrites = 0;  // 0: stays attached
+    WritePacing writePacing = WritePacing::Immediate;
+    int attachAfterMs = 0;      // plugged in this long after the first hidapi call; 0: from the start
 };
 
 struct SimConfig

@@ -2,7 +2,7 @@
 
 #include "devicereports.h"
 
-#include <device/models.h>
+#include <protocol/models.h>
 
 #include <algorithm>
 #include <cstring>
@@ -361,15 +361,20 @@ bool StandardController::usable(hid_device &handle)
 }
 
 std::optional<StandardController::Clock::time_point>
-StandardController::pacingDeadline(long long writeNumber) const
+StandardController::pacingDeadline(long long writeNumber)
 {
     switch (pacing) {
     case WritePacing::Immediate:
         break;
-    case WritePacing::UsbFrame:
-        // One report per 1 ms frame: the write ends at the next frame start.
-        return Clock::time_point(std::chrono::floor<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-                                 + std::chrono::milliseconds(1));
+    case WritePacing::UsbFrame: {
+        // One report per 1 ms frame: the write ends at the start of the
+        // device's next frame that no other write has taken, so that two
+        // writers on one device do not share a frame either.
+        constexpr auto frame = std::chrono::milliseconds(1);
+        const auto elapsed = std::chrono::floor<std::chrono::milliseconds>(Clock::now() - frameOrigin);
+        lastFrame = std::max(frameOrigin + elapsed + frame, lastFrame + frame);
+        return lastFrame;
+    }
     case WritePacing::OccasionalStall:
         if (writeNumber % stallEvery == 0)
             return Clock::now() + stallTime;

@@ -20,10 +20,12 @@ namespace HidSim {
 // a version report when opened, firmware transfers with their verdicts and
 // log downloads, plus the faults of the control interface.
 //
-// All members are thread-safe. One lock guards the controller's state and
-// the fields of its open handles; calls that wait (reads, paced writes,
-// hid_close) wait on one condition variable, woken whenever input arrives,
-// a handle closes or the device goes away.
+// All members are thread-safe. Each controller has a lock of its own, which
+// guards its state and the fields of its open handles, so that units driven
+// from threads of their own never wait for one another. Calls that wait
+// (reads, hid_close) wait on one condition variable, woken whenever input
+// arrives, a handle closes or the device goes away; a paced write sleeps
+// without holding the lock.
 class StandardController final : public VirtualController
 {
 public:
@@ -98,7 +100,7 @@ private:
     class CallScope;
 
     bool usable(hid_device &handle);
-    std::optional<Clock::time_point> pacingDeadline(long long writeNumber) const;
+    std::optional<Clock::time_point> pacingDeadline(long long writeNumber);
     void receive(const unsigned char *payload);
     void send(const QByteArray &payload, int delayMs = 0);
     bool isPending(const QByteArray &payload) const;
@@ -131,6 +133,10 @@ private:
     long long unplugAtWrite = 0;        // 0: never
     long long writeCount = 0;
     WritePacing pacing = WritePacing::Immediate;
+    // The device's own USB frame clock: frames start every 1 ms from the
+    // moment it was attached; the last frame a write was given.
+    const Clock::time_point frameOrigin = Clock::now();
+    Clock::time_point lastFrame;
     int openHandles = 0;
     int opens = 0;
     WriteObserver writeObserver;

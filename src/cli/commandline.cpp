@@ -35,6 +35,8 @@ const QList<Option> &options()
         { "file", 'f', "PATH", { Command::Update },
           QT_TRANSLATE_NOOP("CommandLine", "send this firmware file instead of checking online") },
         { "yes", 'y', nullptr, { Command::Update }, QT_TRANSLATE_NOOP("CommandLine", "do not ask for confirmation") },
+        { "timeout", 0, "SECONDS", { Command::Update },
+          QT_TRANSLATE_NOOP("CommandLine", "wait at most SECONDS for the controller's result (default 300)") },
         { "output", 'o', "FILE", { Command::Log },
           QT_TRANSLATE_NOOP("CommandLine", "also copy the device log to FILE") },
         { "help", 'h', nullptr, {}, QT_TRANSLATE_NOOP("CommandLine", "show this help") },
@@ -53,7 +55,7 @@ const struct
       QT_TRANSLATE_NOOP("CommandLine", "Lists every attached controller: model, firmware version and HID path(s).") },
     { Command::Check, "check", "check [--device PATH] [--json]",
       QT_TRANSLATE_NOOP("CommandLine", "Asks the download server whether newer firmware is available.") },
-    { Command::Update, "update", "update [--file PATH] [--yes] [--device PATH] [--json]",
+    { Command::Update, "update", "update [--file PATH] [--yes] [--timeout SECONDS] [--device PATH] [--json]",
       QT_TRANSLATE_NOOP("CommandLine", "Downloads the offered firmware (or takes PATH) and installs it on the controller.") },
     { Command::Log, "log", "log [--output FILE] [--device PATH] [--json]",
       QT_TRANSLATE_NOOP("CommandLine", "Downloads the controller's internal log into the program directory.") },
@@ -151,6 +153,14 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
             request.file = value;
         else if (name == QLatin1String("output"))
             request.output = value;
+        else if (name == QLatin1String("timeout")) {
+            bool number = false;
+            request.timeoutSeconds = value.toInt(&number);
+            if ((!number || request.timeoutSeconds < 1 || request.timeoutSeconds > FlashRequest::maxTimeoutSeconds)
+                && problem.isEmpty())
+                problem = tr("%1 needs a whole number of seconds from 1 to %2")
+                              .arg(argument).arg(FlashRequest::maxTimeoutSeconds);
+        }
     }
     if (request.help)
         return request;
@@ -165,6 +175,13 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
         return std::nullopt;
     }
     return request;
+}
+
+bool asksForJson(const QStringList &arguments)
+{
+    return std::any_of(arguments.begin(), arguments.end(), [](const QString &argument) {
+        return argument == QLatin1String("--json") || argument.startsWith(QLatin1String("--json="));
+    });
 }
 
 QString helpText(Command command)

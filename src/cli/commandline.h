@@ -18,6 +18,11 @@ struct FlashRequest
     QString device;       // a HID path; empty: the only attached controller
     QString file;         // update: send this file instead of the offered firmware
     QString output;       // log: also copy the device log here
+    int timeoutSeconds = defaultTimeoutSeconds;  // update: the longest wait for the controller's verdict
+
+    // Far longer than a real installation takes.
+    static constexpr int defaultTimeoutSeconds = 300;
+    static constexpr int maxTimeoutSeconds = 24 * 60 * 60;
 };
 
 // The flasher's command line: "tavoro-flash COMMAND [OPTIONS]"; options may
@@ -26,8 +31,12 @@ namespace CommandLine {
 
 // Parses the arguments after the program's name. nullopt, with a one-line
 // reason in *error, for an unknown command or option, an option the command
-// does not take, or a missing value. "--help" anywhere wins over the rest.
+// does not take, or a missing or invalid value. "--help" anywhere wins over
+// the rest.
 std::optional<FlashRequest> parse(const QStringList &arguments, QString *error);
+
+// Whether `arguments` ask for JSON output, also where parse() refuses them.
+bool asksForJson(const QStringList &arguments);
 
 // The help of `command`, its options and exit codes; Command::None: the
 // overview of all commands.

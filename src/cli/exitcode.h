@@ -7,7 +7,7 @@
 // The flasher's exit codes: scripts tell every outcome apart by them.
 enum class ExitCode {
     Success = 0,             // list printed, firmware current, update installed, log downloaded
-    Usage = 2,               // unknown command or option, or a missing value
+    Usage = 2,               // unknown command or option, or a missing or invalid value
     NoController = 3,        // nothing attached, or --device names nothing attached
     NoAccess = 4,            // a controller could not be opened (on Linux: the udev rule)
     SeveralControllers = 5,  // several attached and no --device
@@ -16,12 +16,14 @@ enum class ExitCode {
     NewerUpdater = 11,       // a newer updater must be installed first
     ServerUnreachable = 20,  // the download server could not be reached or gave no usable answer
     FileProblem = 21,        // the firmware, the update file or --output could not be written or read
+    ManifestIncomplete = 22, // the server's version manifest lacks an entry the check needs
     NotConfirmed = 30,       // update: not confirmed
     TransferRefused = 40,    // the controller refused the transfer before it began
     WrongMd5 = 41,           // the controller rejected the image's digest
     InstallFailed = 42,      // the controller could not install the image
-    ControllerGone = 43,     // the controller vanished or stopped taking reports
+    ControllerGone = 43,     // the controller vanished before it had the whole image: it keeps its firmware
     LibraryMissing = 44,     // the transfer library of MOSS controllers is missing
+    ResultUnknown = 45,      // the controller had the whole image; its verdict never came
     LogIncomplete = 50,      // log: the controller did not send its whole log
     Interrupted = 130,       // stopped with Ctrl+C
 };

@@ -1,5 +1,7 @@
 #include "flasher.h"
 
+#include "filecopy.h"
+
 #include "protocol/models.h"
 #include "devlog/logdownloader.h"
 #include "update/firmwarefiles.h"
@@ -7,17 +9,14 @@
 #include "update/versiontext.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 #include <QtDebug>
 
-namespace {
+#include <chrono>
 
-// The update checker's problem texts, which tell a connection problem from
-// a full disk.
-const char connectionProblem[] = "Problem with internet connection";
+namespace {
 
 // A log download that moves no further for this long has stalled: the
 // downloader's header wait gives up after 15 s, but a part read that times
@@ -79,6 +78,12 @@ void Flasher::start()
                tr("No firmware file at %1: check the path given to --file.").arg(request.file));
         return;
     }
+    if (request.command == FlashRequest::Command::Update && !request.file.isEmpty()
+        && QFileInfo(request.file).size() == 0) {
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("The firmware file %1 is empty: check the path given to --file.").arg(request.file));
+        return;
+    }
     if (!openController())
         return;
 
@@ -110,7 +115,7 @@ ControllerSummary Flasher::summaryOf(const ControllerEntry &entry, const Control
     summary.unitType = entry.unitType;
     summary.paths = entry.paths;
     if (opened.isConnected()) {
-        summary.version = opened.deviceVersion();
+        summary.version = opened.shownVersion();
     } else {
         summary.openError = openFailure(opened);
     }
@@ -189,7 +194,7 @@ QString Flasher::controllerName() const
     const ModelInfo *model = modelForUnitType(selected.unitType);
     return tr("%1 at %2 (firmware %3)")
         .arg(model ? QLatin1String(model->name) : QString(), pathText(selected.paths.first()),
-             VersionText::firmware(link.deviceVersion()));
+             FlashEvents::firmwareText(link.shownVersion()));
 }
 
 // The update check, as the window's Connect starts it.
@@ -201,7 +206,7 @@ void Flasher::startCheck()
     connect(checker, &UpdateChecker::findNewVersion, this, &Flasher::onFirmwareOffer);
     connect(checker, &UpdateChecker::findMainNewVersion, this, &Flasher::onUpdaterOffer);
     connect(checker, &UpdateChecker::youHaveLastVersion, this, &Flasher::onUpToDate);
-    connect(checker, &UpdateChecker::youHaveProblem, this, &Flasher::onCheckProblem);
+    connect(checker, &UpdateChecker::problemFound, this, &Flasher::onCheckProblem);
     connect(checker, &UpdateChecker::changeUpdateFileName, this, [this](const QString &path) { overridePath = path; });
     connect(checker, &UpdateChecker::newUpdateFileDownloaded, this, [this](bool ready) {
         if (ready)
@@ -222,8 +227,7 @@ void Flasher::onFirmwareOffer(const QString &offered, const QString &changeLog)
 {
     if (stage != Stage::Checking)
         return;
-    const int version = link.checkedVersion().value_or(0);
-    emit event(FlashEvents::firmwareOffer(version, VersionText::offeredNumber(offered), changeLog));
+    emit event(FlashEvents::firmwareOffer(link.shownVersion(), VersionText::offeredNumber(offered), changeLog));
     if (request.command == FlashRequest::Command::Check) {
         finish(ExitCode::FirmwareAvailable, QStringLiteral("firmware-available"),
                tr("Newer firmware is available: run tavoro-flash update to install it."));
@@ -246,24 +250,33 @@ void Flasher::onUpToDate()
 {
     if (stage != Stage::Checking)
         return;
-    emit event(FlashEvents::upToDate(link.checkedVersion().value_or(0)));
+    emit event(FlashEvents::upToDate(link.shownVersion()));
     finish(ExitCode::Success, QStringLiteral("up-to-date"),
            request.command == FlashRequest::Command::Update ? tr("Nothing to install.") : tr("Nothing to do."));
 }
 
-void Flasher::onCheckProblem(const QString &message)
+void Flasher::onCheckProblem(UpdateChecker::Problem problem)
 {
     if (stage != Stage::Checking && stage != Stage::Downloading)
         return;
-    if (message == QLatin1String(connectionProblem)) {
+    switch (problem) {
+    case UpdateChecker::Problem::Connection:
         finish(ExitCode::ServerUnreachable, QStringLiteral("server-unreachable"),
                tr("Cannot reach the download server %1: check the internet connection (and the http_proxy "
                   "setting), then run again.").arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
         return;
+    case UpdateChecker::Problem::ManifestIncomplete:
+        finish(ExitCode::ManifestIncomplete, QStringLiteral("manifest-incomplete"),
+               tr("The download server %1 answered, but its version list lacks an entry for this controller or "
+                  "the updater: try again later, or report it to Tavoro support.")
+                   .arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
+        return;
+    case UpdateChecker::Problem::FirmwareNotSaved:
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("Cannot save the firmware in %1: check free space and write access there, then run again.")
+                   .arg(FirmwareFiles::programDirectory()));
+        return;
     }
-    finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
-           tr("Cannot save the firmware in %1: check free space and write access there, then run again.")
-               .arg(FirmwareFiles::programDirectory()));
 }
 
 // With the hand-placed override file the check offers no version: the
@@ -340,12 +353,11 @@ void Flasher::startTransfer(const QString &path)
             return;
         if (!engine->usesClosedLibrary())
             emitProgress(QStringLiteral("transfer"), 100, engine->reportCount(), engine->reportCount());
-        stage = Stage::Installing;
         phaseClock.start();
         emit event(FlashEvents::transferCompleted());
     });
     connect(engine, &TransferEngine::updateProgress, this, [this](int percent) {
-        if (stage == Stage::Installing)
+        if (stage == Stage::Transferring && engine->phase() == TransferEngine::Phase::Applying)
             emitProgress(QStringLiteral("install"), percent);
     });
     connect(engine, &TransferEngine::updateFinished, this, [this] {
@@ -360,7 +372,24 @@ void Flasher::startTransfer(const QString &path)
                   "it then runs the new firmware."));
     });
     connect(engine, &TransferEngine::failed, this, &Flasher::onTransferFailed);
+    connect(engine, &TransferEngine::phaseChanged, this, &Flasher::onTransferPhase);
+    connect(engine, &TransferEngine::stopped, this, [this] { finish(Outcomes::interrupted(engine->phase())); });
+
+    verdictWatchdog = new QTimer(this);
+    verdictWatchdog->setSingleShot(true);
+    verdictWatchdog->setInterval(std::chrono::seconds(request.timeoutSeconds));
+    connect(verdictWatchdog, &QTimer::timeout, this, [this] {
+        finish(Outcomes::noVerdict(request.timeoutSeconds));
+        engine->stop();
+    });
     engine->startOrStop();
+}
+
+// The wait for the verdict starts once the controller has the whole image.
+void Flasher::onTransferPhase(TransferEngine::Phase phase)
+{
+    if (phase == TransferEngine::Phase::AwaitingVerdict && stage == Stage::Transferring)
+        verdictWatchdog->start();
 }
 
 // The engine says the controller is ready for a single unit, not for a
@@ -376,9 +405,9 @@ void Flasher::announceTransfer()
 
 void Flasher::onTransferFailed(TransferEngine::Failure failure)
 {
-    if (stage != Stage::Transferring && stage != Stage::Installing)
+    if (stage != Stage::Transferring)
         return;
-    finish(Outcomes::transferFailed(failure, stage == Stage::Installing, updateFilePath));
+    finish(Outcomes::transferFailed(failure, engine->phase(), updateFilePath));
 }
 
 // The device log, as the window's hidden "Download log file" fetches it.
@@ -405,6 +434,9 @@ void Flasher::startLog()
         logWatchdog->start();
         emitProgress(QStringLiteral("log"), percent);
     });
+    connect(logDownloader, &LogDownloader::logFileFailed, this, [this](const QString &reason) {
+        logFileProblem = reason;
+    });
     connect(logDownloader, &LogDownloader::logDownloadFinished, this, &Flasher::onLogFinished);
 
     logWatchdog = new QTimer(this);
@@ -424,6 +456,12 @@ void Flasher::onLogFinished(bool complete)
         return;
     logWatchdog->stop();
     const QString path = logDownloader->filePath();
+    if (!logFileProblem.isEmpty()) {
+        finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
+               tr("Cannot write the device log %1 (%2): check free space and write access there, then run again.")
+                   .arg(path, logFileProblem));
+        return;
+    }
     if (stopRequested) {
         finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
                tr("Stopped. The part of the log received so far is in %1.").arg(path));
@@ -437,10 +475,11 @@ void Flasher::onLogFinished(bool complete)
     }
     emit event(FlashEvents::logSaved(path));
     if (!request.output.isEmpty()) {
-        QFile::remove(request.output);
-        if (!QFile::copy(path, request.output)) {
+        const QString copyFailure = FileCopy::copyReplacing(path, request.output);
+        if (!copyFailure.isEmpty()) {
             finish(ExitCode::FileProblem, QStringLiteral("file-problem"),
-                   tr("Cannot write %1: check the path and write access; the log is in %2.").arg(request.output, path));
+                   tr("Cannot write %1 (%2), which is left as it was: check the path, free space and write "
+                      "access; the log is in %3.").arg(request.output, copyFailure, path));
             return;
         }
         emit event(FlashEvents::logSaved(request.output));
@@ -464,16 +503,9 @@ void Flasher::interrupt()
                tr("Stopped. The controller was not touched."));
         return;
     case Stage::Transferring:
-        if (engine->isRunning())
-            engine->startOrStop();
-        finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
-               tr("Stopped in mid-transfer: the controller holds a partial image, keeps its old firmware and "
-                  "will time out. Run update again."));
-        return;
-    case Stage::Installing:
-        finish(ExitCode::Interrupted, QStringLiteral("interrupted"),
-               tr("Stopped after the transfer: the controller is installing the update. Do not power it off "
-                  "until it has finished."));
+        // Ends through the engine's stopped(), which comes after the closed
+        // library's call when it runs.
+        engine->stop();
         return;
     case Stage::LogDownload:
         // Ends in onLogFinished(), once the downloader has closed the file.
@@ -506,6 +538,8 @@ void Flasher::finish(ExitCode code, const QString &outcome, const QString &messa
     stage = Stage::Done;
     if (logWatchdog)
         logWatchdog->stop();
+    if (verdictWatchdog)
+        verdictWatchdog->stop();
     qDebug().noquote() << "flasher result" << int(code) << message;
     emit event(FlashEvents::result(code, outcome, message));
     emit finished(int(code));

@@ -9,6 +9,7 @@
 
 #include "device/controllerlink.h"
 #include "transfer/transferengine.h"
+#include "update/updatechecker.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -17,7 +18,6 @@
 class LogDownloader;
 class QThread;
 class QTimer;
-class UpdateChecker;
 
 // Runs one command of the flasher on the updater's engine: the controller
 // link, the update checker, the transfer engine and the log downloader,
@@ -40,8 +40,9 @@ public:
     void confirm(bool yes);
 
     // Ctrl+C: stops between two steps (the transfer between two reports,
-    // as a second "Update Device" press does) and finishes with
-    // ExitCode::Interrupted, telling what state the controller is left in.
+    // or once the closed library's call has returned) and finishes with
+    // ExitCode::Interrupted, telling what state the controller is left in
+    // as far as the transfer had come.
     void interrupt();
 
 signals:
@@ -56,8 +57,7 @@ private:
         Checking,      // the update check runs
         Confirming,    // waiting for the user's answer
         Downloading,   // the firmware image is downloaded
-        Transferring,  // the engine runs; the controller gets the image
-        Installing,    // the controller has the whole image and installs it
+        Transferring,  // the engine runs; its phase tells what the controller has
         LogDownload,   // the device log is downloaded
         Done,
     };
@@ -76,13 +76,14 @@ private:
     void onFirmwareOffer(const QString &offered, const QString &changeLog);
     void onUpdaterOffer(const QString &offered, const QString &changeLog);
     void onUpToDate();
-    void onCheckProblem(const QString &message);
+    void onCheckProblem(UpdateChecker::Problem problem);
     void onUpdateFileReady();
 
     void askToSend(const QString &question);
     void startTransfer(const QString &path);
     void announceTransfer();
     void onTransferFailed(TransferEngine::Failure failure);
+    void onTransferPhase(TransferEngine::Phase phase);
 
     void startLog();
     void onLogFinished(bool complete);
@@ -105,9 +106,11 @@ private:
     LogDownloader *logDownloader = nullptr;
     QThread *logThread = nullptr;
     QTimer *logWatchdog = nullptr;
+    QTimer *verdictWatchdog = nullptr;  // bounds the wait for the controller's verdict
 
     QString overridePath;       // the hand-placed file the check chose instead
     QString updateFilePath;     // what the transfer sends
+    QString logFileProblem;     // why the device log file could not be written
     QElapsedTimer phaseClock;   // since the current progress phase began
 };
 

@@ -48,6 +48,11 @@ QByteArray jsonLine(const FlashEvent &event)
     return line + '\n';
 }
 
+QString firmwareText(std::optional<int> version)
+{
+    return version ? VersionText::firmware(*version) : tr("unknown");
+}
+
 FlashEvent controller(const ControllerSummary &summary)
 {
     QJsonArray paths;
@@ -61,13 +66,10 @@ FlashEvent controller(const ControllerSummary &summary)
         { QStringLiteral("unitType"), summary.unitType },
         { QStringLiteral("paths"), paths },
     };
-    QString version = QStringLiteral("?");
-    if (summary.version) {
-        version = VersionText::firmware(*summary.version);
-        fields.insert(QStringLiteral("firmware"), version);
-    }
+    if (summary.version)
+        fields.insert(QStringLiteral("firmware"), VersionText::firmware(*summary.version));
     QString text = QStringLiteral("%1  firmware %2  %3")
-                       .arg(summary.model, version, pathTexts.join(QLatin1Char(' ')));
+                       .arg(summary.model, firmwareText(summary.version), pathTexts.join(QLatin1Char(' ')));
     if (!summary.openError.isEmpty()) {
         fields.insert(QStringLiteral("openError"), summary.openError);
         text += tr("  (cannot open: %1)").arg(summary.openError);
@@ -75,21 +77,26 @@ FlashEvent controller(const ControllerSummary &summary)
     return make(QStringLiteral("controller"), text, fields);
 }
 
-FlashEvent upToDate(int version)
+FlashEvent upToDate(std::optional<int> version)
 {
+    if (!version)
+        return make(QStringLiteral("up-to-date"), tr("The controller runs the latest firmware."));
     return make(QStringLiteral("up-to-date"),
-                tr("The controller runs the latest firmware, %1.").arg(VersionText::firmware(version)),
-                { { QStringLiteral("firmware"), VersionText::firmware(version) } });
+                tr("The controller runs the latest firmware, %1.").arg(VersionText::firmware(*version)),
+                { { QStringLiteral("firmware"), VersionText::firmware(*version) } });
 }
 
-FlashEvent firmwareOffer(int version, int offered, const QString &changeLog)
+FlashEvent firmwareOffer(std::optional<int> version, int offered, const QString &changeLog)
 {
-    const QString text = tr("Firmware %1 is available; the controller runs %2.")
-                             .arg(VersionText::firmware(offered), VersionText::firmware(version));
-    return make(QStringLiteral("firmware-available"), withChangeLog(text, changeLog),
-                { { QStringLiteral("firmware"), VersionText::firmware(version) },
-                  { QStringLiteral("offered"), VersionText::firmware(offered) },
-                  { QStringLiteral("changeLog"), changeLog } });
+    const QString text = version ? tr("Firmware %1 is available; the controller runs %2.")
+                                       .arg(VersionText::firmware(offered), VersionText::firmware(*version))
+                                 : tr("Firmware %1 is available; the controller's firmware is unknown.")
+                                       .arg(VersionText::firmware(offered));
+    QJsonObject fields { { QStringLiteral("offered"), VersionText::firmware(offered) },
+                         { QStringLiteral("changeLog"), changeLog } };
+    if (version)
+        fields.insert(QStringLiteral("firmware"), VersionText::firmware(*version));
+    return make(QStringLiteral("firmware-available"), withChangeLog(text, changeLog), fields);
 }
 
 FlashEvent updaterOffer(int offered, const QString &changeLog)

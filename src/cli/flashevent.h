@@ -26,7 +26,7 @@ struct ControllerSummary
     QString model;                  // the model table's name
     int unitType = -1;
     QList<QByteArray> paths;        // a pair: right half, then left half
-    std::optional<int> version;     // as the window shows it; nullopt: not opened
+    std::optional<int> version;     // as the window shows it; nullopt: not opened or not read
     QString openError;              // why it could not be opened
 };
 
@@ -36,12 +36,16 @@ namespace FlashEvents {
 // {"event": kind, ...fields} as one line, ending in LF.
 QByteArray jsonLine(const FlashEvent &event);
 
+// A firmware version for a person: "1.2", or "unknown" when none was read.
+QString firmwareText(std::optional<int> version);
+
 // A controller: listed, or picked for the command.
 FlashEvent controller(const ControllerSummary &summary);
 
-// The update check's findings.
-FlashEvent upToDate(int version);
-FlashEvent firmwareOffer(int version, int offered, const QString &changeLog);
+// The update check's findings. `version` is the controller's, as the
+// window shows it; without it the "firmware" field is left out.
+FlashEvent upToDate(std::optional<int> version);
+FlashEvent firmwareOffer(std::optional<int> version, int offered, const QString &changeLog);
 FlashEvent updaterOffer(int offered, const QString &changeLog);
 FlashEvent overrideFile(const QString &path);
 

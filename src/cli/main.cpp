@@ -27,8 +27,10 @@ int main(int argc, char *argv[])
     QString error;
     const std::optional<FlashRequest> request = CommandLine::parse(app.arguments().mid(1), &error);
     if (!request) {
-        const QByteArray text = QStringLiteral("tavoro-flash: %1 (see tavoro-flash --help)\n").arg(error).toUtf8();
-        std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+        const QString message = QStringLiteral("tavoro-flash: %1 (see tavoro-flash --help)").arg(error);
+        qDebug().noquote() << "flasher result" << int(ExitCode::Usage) << message;
+        ConsoleOutput(CommandLine::asksForJson(app.arguments().mid(1)), false)
+            .show(FlashEvents::result(ExitCode::Usage, QStringLiteral("usage"), message));
         return int(ExitCode::Usage);
     }
     if (request->help) {

@@ -16,6 +16,17 @@ Outcome outcome(ExitCode code, const QString &name, const QString &message)
     return { code, name, message };
 }
 
+// The controller has the whole image: what it does with it is unknown.
+bool hasWholeImage(TransferEngine::Phase phase)
+{
+    return phase == TransferEngine::Phase::AwaitingVerdict || phase == TransferEngine::Phase::Applying;
+}
+
+QString findOutAdvice()
+{
+    return tr("do not power it off; reconnect it and run tavoro-flash list to see its firmware version");
+}
+
 } // namespace
 
 QString accessAdvice()
@@ -29,7 +40,7 @@ QString accessAdvice()
 #endif
 }
 
-Outcome transferFailed(TransferEngine::Failure failure, bool installing, const QString &updateFile)
+Outcome transferFailed(TransferEngine::Failure failure, TransferEngine::Phase phase, const QString &updateFile)
 {
     using F = TransferEngine::Failure;
     const QString again = tr("check the USB connection and run update again");
@@ -65,10 +76,15 @@ Outcome transferFailed(TransferEngine::Failure failure, bool installing, const Q
         return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
                        tr("Cannot send the end of the transfer to the controller: %1.").arg(again));
     case F::ConnectionLost:
-        if (installing) {
-            return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
+        if (phase == TransferEngine::Phase::Applying) {
+            return outcome(ExitCode::ResultUnknown, QStringLiteral("result-unknown"),
                            tr("The controller disconnected while installing; the result is unknown: reconnect it and "
                               "run tavoro-flash list to see its firmware version."));
+        }
+        if (hasWholeImage(phase)) {
+            return outcome(ExitCode::ResultUnknown, QStringLiteral("result-unknown"),
+                           tr("The controller disconnected after it had received the whole image; the result is "
+                              "unknown and it may be installing the update: %1.").arg(findOutAdvice()));
         }
         return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
                        tr("The controller disconnected in mid-transfer and keeps its old firmware: reconnect it "
@@ -79,6 +95,39 @@ Outcome transferFailed(TransferEngine::Failure failure, bool installing, const Q
     }
     // Only a value outside the enumeration gets here.
     return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"), tr("The transfer failed."));
+}
+
+Outcome interrupted(TransferEngine::Phase phase)
+{
+    using P = TransferEngine::Phase;
+    const QString name = QStringLiteral("interrupted");
+    switch (phase) {
+    case P::NothingSent:
+        return outcome(ExitCode::Interrupted, name, tr("Stopped. The controller was not touched."));
+    case P::PartlySent:
+        return outcome(ExitCode::Interrupted, name,
+                       tr("Stopped in mid-transfer: the controller holds a partial image, keeps its old firmware and "
+                          "will time out. Run update again."));
+    case P::AwaitingVerdict:
+        return outcome(ExitCode::Interrupted, name,
+                       tr("Stopped after the transfer: the controller has the whole image and may be checking or "
+                          "installing it. Do not power it off; reconnect it and run tavoro-flash list to see its "
+                          "firmware version."));
+    case P::Applying:
+    case P::Finished:  // not met: the run has ended with the verdict
+        break;
+    }
+    return outcome(ExitCode::Interrupted, name,
+                   tr("Stopped after the transfer: the controller is installing the update. Do not power it off "
+                      "until it has finished."));
+}
+
+Outcome noVerdict(int seconds)
+{
+    return outcome(ExitCode::ResultUnknown, QStringLiteral("result-unknown"),
+                   QCoreApplication::translate("Outcomes", "The controller has the whole image but reported no "
+                                               "result within %n second(s); it may be installing the update: %1.",
+                                               nullptr, seconds).arg(findOutAdvice()));
 }
 
 } // namespace Outcomes

@@ -24,9 +24,14 @@ namespace Outcomes {
 // udev rule and how to install and load it.
 QString accessAdvice();
 
-// A failed transfer of `updateFile`; `installing`: the controller had the
-// whole image already.
-Outcome transferFailed(TransferEngine::Failure failure, bool installing, const QString &updateFile);
+// A failed transfer of `updateFile`; `phase`: how far it had come.
+Outcome transferFailed(TransferEngine::Failure failure, TransferEngine::Phase phase, const QString &updateFile);
+
+// A transfer stopped with Ctrl+C at `phase`.
+Outcome interrupted(TransferEngine::Phase phase);
+
+// The controller had the whole image and gave no verdict within `seconds`.
+Outcome noVerdict(int seconds);
 
 } // namespace Outcomes
 

@@ -20,7 +20,11 @@ MainWindow::MainWindow(QWidget *parent)
     connect(session, &UpdateSession::firmwareOffered, this, &MainWindow::onFindNewVersion);
     connect(session, &UpdateSession::downloadProgress, ui->progressBarTransfer, &QProgressBar::setValue);
     connect(session, &UpdateSession::logProgress, ui->progressBarTransfer, &QProgressBar::setValue);
-    connect(session, &UpdateSession::logFinished, this, &MainWindow::onLogDownloadFinished);
+    connect(session, &UpdateSession::logFinished, this, [this](const UpdateSession::DeviceLog &log) {
+        if (!logFinishedShown)
+            deviceLog = log;
+        onLogDownloadFinished();
+    });
     connect(session, &UpdateSession::firmwareReady, this,
             [this](const UpdateSession::FirmwareFile &file) { onChangeUpdateFileName(file.path); });
     connect(session, &UpdateSession::upToDate, this, &MainWindow::onYouHaveLastVersion);

@@ -62,6 +62,7 @@ private:
     // A run downloads the device log at most once and reports its end once.
     bool logDownloadStarted = false;
     bool logFinishedShown = false;
+    UpdateSession::DeviceLog deviceLog;  // how the download ended
 };
 
 #endif // MAINWINDOW_H

@@ -8,6 +8,7 @@
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QMessageBox>
 
 void MainWindow::on_downloadLogFile_pressed()
@@ -48,7 +49,13 @@ void MainWindow::onLogDownloadFinished()
     ui->updateDeviceButton->setEnabled(true);
     ui->progressBarTransfer->setValue(0);
 
-    QMessageBox::information(this, tr("Info"),
-                             tr("Download log file is complete.\nYou can find it in program directory."));
+    if (deviceLog.end != UpdateSession::DeviceLog::End::FileNotWritten) {
+        QMessageBox::information(this, tr("Info"),
+                                 tr("Download log file is complete.\nYou can find it in program directory."));
+    } else {
+        QMessageBox::critical(this, tr("Error"),
+                              tr("The device log could not be written to %1:\n%2")
+                                  .arg(QDir::toNativeSeparators(deviceLog.path), deviceLog.fileProblem));
+    }
     QCoreApplication::quit();
 }

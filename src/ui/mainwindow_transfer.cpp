@@ -129,8 +129,16 @@ void MainWindow::showTransferFailure(TransferEngine::Failure failure)
         text = tr("Connection lost.");
         break;
     case TransferEngine::Failure::ConnectionLost:
-        text = tr("The connection with the controller was lost while it was applying the update, so the result is "
-                  "unknown.\nReconnect the controller and press Connect to read its version.");
+        if (session->controllerPhase() == TransferEngine::Phase::AwaitingVerdict
+            || session->controllerPhase() == TransferEngine::Phase::Applying) {
+            text = tr("The connection with the controller was lost while it was applying the update, so the result "
+                      "is unknown.\nReconnect the controller and press Connect to read its version.");
+            break;
+        }
+        // Lost before it had the whole image: it keeps its firmware, as
+        // when the transfer could not even start.
+        title = tr("Error HID device");
+        text = tr("Check the connections between PC and the unit and to try the update again.");
         break;
     case TransferEngine::Failure::LibraryMissing:
         text = tr("The transfer library for this controller is not installed.\n"

@@ -1,10 +1,18 @@
-// The flasher's pure parts: reading the command line, and the progress
-// line's rate and time left.
+// The flasher's small parts: reading the command line, the progress
+// line's rate and time left, and the copy that replaces a user's file.
 
 #include "cli/commandline.h"
+#include "cli/filecopy.h"
 #include "cli/progressline.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include "filesizelimit.h"
+#endif
+
+#include <optional>
 
 class TestFlashText : public QObject
 {
@@ -15,20 +23,22 @@ private slots:
     void commandLine();
     void progress_data();
     void progress();
+    void copyReplacing_data();
+    void copyReplacing();
 };
 
 void TestFlashText::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("parsed");  // command|json|yes|device|file|output, or "error: ..."
+    QTest::addColumn<QString>("parsed");  // command|json|yes|device|file|output|timeout, or "error: ..."
 
     const auto row = [](const char *name, const QString &line, const QString &parsed) {
         QTest::newRow(name) << line.split(QLatin1Char(' '), Qt::SkipEmptyParts) << parsed;
     };
-    row("list", QStringLiteral("list"), QStringLiteral("list|0|0|||"));
+    row("list", QStringLiteral("list"), QStringLiteral("list|0|0||||300"));
     row("options before and after the command", QStringLiteral("--json update -y -d /dev/hidraw3 --file=fw.sb"),
-        QStringLiteral("update|1|1|/dev/hidraw3|fw.sb|"));
-    row("log output", QStringLiteral("log -o out.enc"), QStringLiteral("log|0|0|||out.enc"));
+        QStringLiteral("update|1|1|/dev/hidraw3|fw.sb||300"));
+    row("log output", QStringLiteral("log -o out.enc"), QStringLiteral("log|0|0|||out.enc|300"));
     row("help wins", QStringLiteral("update --bogus --help"), QStringLiteral("update help"));
     row("help alone", QStringLiteral("-h"), QStringLiteral("help"));
     row("no command", QStringLiteral("--json"), QStringLiteral("error: no command given"));
@@ -41,6 +51,12 @@ void TestFlashText::commandLine_data()
         QStringLiteral("error: check does not take --file"));
     row("device on list", QStringLiteral("list --device /dev/hidraw3"),
         QStringLiteral("error: list does not take --device"));
+    row("timeout", QStringLiteral("update --timeout 5"), QStringLiteral("update|0|0||||5"));
+    row("timeout with =, a day", QStringLiteral("update --timeout=86400 -y"), QStringLiteral("update|0|1||||86400"));
+    row("timeout not a number", QStringLiteral("update --timeout soon"),
+        QStringLiteral("error: --timeout needs a whole number of seconds from 1 to 86400"));
+    row("timeout over a day", QStringLiteral("update --timeout 86401"),
+        QStringLiteral("error: --timeout needs a whole number"));
 }
 
 void TestFlashText::commandLine()
@@ -61,7 +77,8 @@ void TestFlashText::commandLine()
         actual = (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + QStringLiteral("help");
     else
         actual = QStringList { name, QString::number(request->json), QString::number(request->yes),
-                               request->device, request->file, request->output }
+                               request->device, request->file, request->output,
+                               QString::number(request->timeoutSeconds) }
                      .join(QLatin1Char('|'));
     QCOMPARE(actual, parsed);
 }
@@ -103,6 +120,39 @@ void TestFlashText::progress()
     const QJsonObject json = ProgressLine::json(sample);
     QCOMPARE(json.contains(QStringLiteral("secondsLeft")), live.endsWith(QLatin1String("left")));
     QCOMPARE(json.value(QStringLiteral("done")).toInt(-1), done);
+}
+
+void TestFlashText::copyReplacing_data()
+{
+    QTest::addColumn<bool>("fullDisk");
+    QTest::newRow("replaces the file") << false;
+    QTest::newRow("full disk leaves the file") << true;
+}
+
+void TestFlashText::copyReplacing()
+{
+    QFETCH(bool, fullDisk);
+    QTemporaryDir dir;
+    const QByteArray log(5000, 'L'), old("the user's own file");
+    QFile source(dir.filePath(QStringLiteral("log.enc"))), target(dir.filePath(QStringLiteral("unit 7.enc")));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(log) == log.size());
+    QVERIFY(target.open(QIODevice::WriteOnly) && target.write(old) == old.size());
+    source.close();
+    target.close();
+    {
+#ifdef Q_OS_UNIX
+        std::optional<FileSizeLimit> limit;
+        if (fullDisk)
+            limit.emplace(1000);
+#else
+        if (fullDisk)
+            QSKIP("needs a file size limit");
+#endif
+        QCOMPARE(FileCopy::copyReplacing(source.fileName(), target.fileName()).isEmpty(), !fullDisk);
+    }
+    QVERIFY(target.open(QIODevice::ReadOnly));
+    QCOMPARE(target.readAll(), fullDisk ? old : log);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestFlashText)

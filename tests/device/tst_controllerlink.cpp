@@ -447,22 +447,36 @@ void ControllerLinkTest::versionFromFirstReport()
 void ControllerLinkTest::listsEveryController_data()
 {
     QTest::addColumn<QList<int>>("attached");
+    QTest::addColumn<int>("listings");       // how often hidapi lists each device (once per HID usage)
     QTest::addColumn<QList<int>>("listed");  // unit types, in order
 
-    QTest::newRow("nothing") << QList<int> {} << QList<int> {};
-    QTest::newRow("two models, table order") << QList<int> { 17, 1 } << QList<int> { 1, 17 };
-    QTest::newRow("two of one model") << QList<int> { 12, 12 } << QList<int> { 12, 12 };
+    QTest::newRow("nothing") << QList<int> {} << 1 << QList<int> {};
+    QTest::newRow("two models, table order") << QList<int> { 17, 1 } << 1 << QList<int> { 1, 17 };
+    QTest::newRow("two of one model") << QList<int> { 12, 12 } << 1 << QList<int> { 12, 12 };
     // A pair is one controller, under its right half; a lone half is none.
-    QTest::newRow("a pair and a lone half") << QList<int> { 13, 14, 15 } << QList<int> { 14 };
+    QTest::newRow("a pair and a lone half") << QList<int> { 13, 14, 15 } << 1 << QList<int> { 14 };
+    // One device path is one controller, however often it is listed.
+    QTest::newRow("a unit listed per usage") << QList<int> { 12 } << 3 << QList<int> { 12 };
+    QTest::newRow("a pair listed per usage") << QList<int> { 13, 14 } << 2 << QList<int> { 14 };
 }
 
 // Every attached controller, as the flasher lists them; nothing is opened.
 void ControllerLinkTest::listsEveryController()
 {
     QFETCH(QList<int>, attached);
+    QFETCH(int, listings);
     QFETCH(QList<int>, listed);
 
-    const QList<HidSim::Controller> controllers = attachModels(attached);
+    QList<HidSim::Controller> controllers;
+    for (int unitType : attached) {
+        HidSim::DeviceDescription description;
+        description.vendorId = vendorId;
+        description.productId = productIdOf(unitType);
+        description.listings = listings;
+        HidSim::ControllerSettings settings;
+        settings.unitType = unitType;
+        controllers.append(HidSim::attach(description, settings));
+    }
     QList<int> types;
     for (const ControllerEntry &entry : ControllerLink::attachedControllers()) {
         types.append(entry.unitType);

@@ -17,6 +17,11 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include "filesizelimit.h"
+#endif
 
 namespace {
 
@@ -57,6 +62,8 @@ public:
         connect(downloader, &LogDownloader::needdataCompleted, this, &Rig::relay);
         connect(this, &Rig::acknowledge, downloader, &LogDownloader::dataCompleted);
         connect(downloader, &LogDownloader::logDownloadProgress, this, [this](int value) { progress.append(value); });
+        connect(downloader, &LogDownloader::logFileFailed, this,
+                [this](const QString &reason) { fileFailures.append(reason); });
         connect(downloader, &LogDownloader::logDownloadFinished, this, [this](bool complete) {
             ++finished;
             lastComplete = complete;
@@ -102,6 +109,7 @@ public:
     QList<int> relayed;
     int finished = 0;
     bool lastComplete = false;  // what the last logDownloadFinished said
+    QStringList fileFailures;   // the reasons logFileFailed gave
     // Runs on this thread before the nth relayed acknowledgement (from 1)
     // goes back to the downloader.
     std::function<void(int)> beforeAcknowledgement;
@@ -215,21 +223,32 @@ void TestLogDownloader::completeDownload_data()
 {
     QTest::addColumn<int>("logSize");
     QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<bool>("fullDisk");  // after two parts; the exchange is the same
 
     const QList<int> tenths { 10, 20, 30, 40, 50, 60, 70, 80, 90 };
-    QTest::newRow("nine parts and 20 bytes") << 9 * 63 + 20 << tenths;
-    QTest::newRow("empty last part") << 2 * 63 << QList<int> { 33, 66 };
-    QTest::newRow("last part only") << 1 << QList<int>();
-    QTest::newRow("logClose") << 0 << QList<int>();
+    QTest::newRow("nine parts and 20 bytes") << 9 * 63 + 20 << tenths << false;
+    QTest::newRow("empty last part") << 2 * 63 << QList<int> { 33, 66 } << false;
+    QTest::newRow("last part only") << 1 << QList<int>() << false;
+    QTest::newRow("logClose") << 0 << QList<int>() << false;
+    QTest::newRow("disk full") << 9 * 63 + 20 << tenths << true;
 }
 
 void TestLogDownloader::completeDownload()
 {
     QFETCH(int, logSize);
     QFETCH(QList<int>, progress);
+    QFETCH(bool, fullDisk);
 
     const QByteArray log = patternedLog(logSize);
     HidSim::Controller controller = attach(3, log);
+#ifdef Q_OS_UNIX
+    std::optional<FileSizeLimit> limit;
+    if (fullDisk)
+        limit.emplace(2 * 63);
+#else
+    if (fullDisk)
+        QSKIP("needs a file size limit");
+#endif
     Rig rig(open(controller));
     rig.start();
 
@@ -238,8 +257,12 @@ void TestLogDownloader::completeDownload()
     const int acknowledgements = logSize ? parts + 1 : 0;
     QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1 + acknowledgements; }));
     TestLoop::spin(50);
+#ifdef Q_OS_UNIX
+    limit.reset();
+#endif
 
-    QCOMPARE(deviceLogContents(), log);
+    QCOMPARE(rig.fileFailures.size(), fullDisk ? 1 : 0);
+    QCOMPARE(deviceLogContents(), fullDisk ? log.left(2 * 63) : log);
     QCOMPARE(rig.progress, progress);
     QCOMPARE(rig.finished, 1);
     QVERIFY(rig.lastComplete);

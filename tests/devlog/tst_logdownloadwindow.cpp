@@ -56,6 +56,7 @@ private slots:
 
     void runWithoutDownload();
     void withoutDevice();
+    void completeDownload_data();
     void completeDownload();
     void stop_data();
     void stop();
@@ -146,10 +147,27 @@ void TestLogDownloadWindow::withoutDevice()
     QVERIFY(button(window, "updateDeviceButton")->isEnabled());
 }
 
+void TestLogDownloadWindow::completeDownload_data()
+{
+    QTest::addColumn<bool>("nameTaken");  // directories stand at the device log's possible names
+
+    QTest::newRow("file written") << false;
+    QTest::newRow("file name taken") << true;
+}
+
 void TestLogDownloadWindow::completeDownload()
 {
+    QFETCH(bool, nameTaken);
+
     const QByteArray log = patternedLog(9 * 63 + 20);
     HidSim::Controller controller = attachEbony(log);
+    // Directories at the names the window's device log may take.
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    QStringList taken;
+    for (int second = 0; nameTaken && second < 3; ++second) {
+        taken.append(LogDownloader::logFileName(QDateTime::currentDateTime().addSecs(second)));
+        QVERIFY(programDir.mkpath(taken.last()));
+    }
     MainWindow window;
     letLogThreadStart();
     connectUnit(window);
@@ -164,15 +182,20 @@ void TestLogDownloadWindow::completeDownload()
         press(window, "downloadLogFile");
         press(window, "downloadLogFile");
     }, 20000));
+    for (const QString &name : taken)
+        QVERIFY(programDir.rmdir(name));
 
     QCOMPARE(boxes->count(), 1);
     const MessageBoxDriver::Box box = boxes->boxes().first();
-    QCOMPARE(box.title, QStringLiteral("Info"));
-    QCOMPARE(box.text, finishedText);
+    QCOMPARE(box.title, nameTaken ? QStringLiteral("Error") : QStringLiteral("Info"));
+    QCOMPARE(box.icon, nameTaken ? QMessageBox::Critical : QMessageBox::Information);
+    const QString notWritten = QStringLiteral("The device log could not be written to ")
+                               + QDir::toNativeSeparators(programDir.path());
+    QVERIFY2(nameTaken ? box.text.startsWith(notWritten) : box.text == finishedText, qPrintable(box.text));
     QVERIFY(box.hasParent);
     QCOMPARE(values, (QList<int> { 10, 20, 30, 40, 50, 60, 70, 80, 90, 0 }));
     QVERIFY(!bar->isEnabled());
-    QCOMPARE(deviceLogContents(), log);
+    QCOMPARE(deviceLogContents(), nameTaken ? QByteArray("<not one device log file>") : log);
 
     // The request in the trailing layout, then one acknowledgement per
     // reply: the header, nine parts and the last part.

@@ -17,6 +17,15 @@ for file in usr/bin/tavoro-updater usr/bin/tavoro-flash \
     [ -e "$stage/root/$file" ] || { echo "missing after install: $file"; exit 1; }
 done
 [ -x "$stage/root/usr/bin/tavoro-updater" ] || { echo "launcher is not executable"; exit 1; }
+
+# The closed transfer library's stand-in belongs to the demo and the tests:
+# an installed program must never pretend to update a MOSS controller.
+for program in tavoro-updater tavoro-flash; do
+    if strings -el "$stage/root/usr/libexec/tavoro-updater/$program" | grep -q 'stand-in only'; then
+        echo "the installed $program carries the transfer library's stand-in"
+        exit 1
+    fi
+done
 desktop-file-validate "$stage/root/usr/share/applications/tavoro-updater.desktop"
 
 # The launcher runs a per-user copy, whose directory takes the program log.

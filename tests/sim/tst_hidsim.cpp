@@ -4,8 +4,8 @@
 #include <hidsim.h>
 #include <simconfig.h>
 
-#include <device/models.h>
-#include <device/reports.h>
+#include <protocol/models.h>
+#include <protocol/reports.h>
 
 #include <hidapi.h>
 
@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <thread>
+#include <vector>
 
 using HidSim::Controller;
 
@@ -160,12 +161,15 @@ private slots:
         QVERIFY(config.open(QIODevice::WriteOnly));
         config.write(R"({"recordFile": "written.txt", "devices": [
             {"model": 12, "version": 17, "verdict": 12, "logFile": "device.log"},
-            {"model": 1, "product": null, "silent": true}]})");
+            {"model": 1, "product": null, "silent": true},
+            {"model": 0, "attachAfterMs": 150, "writePacing": "usbFrame"}]})");
         config.close();
         qputenv("TAVORO_HIDSIM_CONFIG", config.fileName().toLocal8Bit());
 
         QCOMPARE(hid_init(), 0);
         hid_device_info *entries = hid_enumerate(vendorId, 0);
+        QElapsedTimer sinceConfigured;
+        sinceConfigured.start();
         QVERIFY(entries && entries->next && !entries->next->next);
         QCOMPARE(entries->product_id, modelForUnitType(ebony)->productId);
         QVERIFY(!entries->next->product_string);
@@ -194,6 +198,18 @@ private slots:
         QCOMPARE(lines.at(0), Report::buildTransferStart(layout, md5Hex(image)).toHex());
         QCOMPARE(lines.at(5), written.toHex());
         QVERIFY(lines.at(6).isEmpty());
+
+        // The third device is plugged in later, and paces its writes.
+        QTest::qWait(int(qMax<qint64>(0, 200 - sinceConfigured.elapsed())));
+        entries = hid_enumerate(vendorId, modelForUnitType(0)->productId);
+        QVERIFY(entries && !entries->next);
+        const Device late(hid_open_path(entries->path));
+        hid_free_enumeration(entries);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(writeReport(late, written), Report::outputSize);
+        QVERIFY(clock.elapsed() >= 19);
         qunsetenv("TAVORO_HIDSIM_CONFIG");
     }
 
@@ -204,7 +220,8 @@ private slots:
             {"model": 7, "version": 21, "applyTimeMs": 500, "verdict": 7, "startReply": 10,
              "silent": true, "log": "aGVsbG8=", "product": null, "manufacturer": "Other",
              "listings": 2, "reportsTransferComplete": false, "sendsVersionReport": false,
-             "openFails": true, "unplugAfterWrites": 40},
+             "openFails": true, "unplugAfterWrites": 40, "writePacing": "occasionalStall",
+             "attachAfterMs": 2500},
             {"model": 0}]})", QStringLiteral("/base"), &error);
         QVERIFY2(config, qPrintable(error));
         QCOMPARE(config->recordFile, QStringLiteral("/base/out.txt"));
@@ -225,6 +242,8 @@ private slots:
         QCOMPARE(full.startReply, std::optional<quint8>(10));
         QVERIFY(full.silent && full.openFails);
         QCOMPARE(full.unplugAfterWrites, 40);
+        QCOMPARE(full.writePacing, HidSim::WritePacing::OccasionalStall);
+        QCOMPARE(full.attachAfterMs, 2500);
 
         const HidSim::ConfiguredDevice &plain = config->devices.at(1);
         QCOMPARE(plain.description.productId, modelForUnitType(0)->productId);
@@ -234,6 +253,8 @@ private slots:
         QVERIFY(plain.settings.log.isEmpty());
         QVERIFY(!plain.verdict && !plain.startReply && !plain.silent && !plain.openFails);
         QCOMPARE(plain.unplugAfterWrites, 0);
+        QCOMPARE(plain.writePacing, HidSim::WritePacing::Immediate);
+        QCOMPARE(plain.attachAfterMs, 0);
     }
 
     void configParsingRejects_data()
@@ -251,6 +272,8 @@ private slots:
         QTest::newRow("fraction") << device(R"("model": 0, "version": 1.5)") << QStringLiteral("\"version\"");
         QTest::newRow("base64") << device(R"("model": 0, "log": "a*b")") << QStringLiteral("base64");
         QTest::newRow("missing log file") << device(R"("model": 0, "logFile": "none.log")") << QStringLiteral("logFile");
+        QTest::newRow("pacing") << device(R"("model": 0, "writePacing": "usb frame")") << QStringLiteral("\"writePacing\"");
+        QTest::newRow("negative delay") << device(R"("model": 0, "attachAfterMs": -5)") << QStringLiteral("\"attachAfterMs\"");
         QTest::newRow("devices") << QByteArray(R"({"devices": {"model": 0}})") << QStringLiteral("\"devices\"");
     }
 
@@ -624,39 +647,65 @@ private slots:
     void writePacing_data()
     {
         QTest::addColumn<HidSim::WritePacing>("pacing");
-        QTest::newRow("immediate") << HidSim::WritePacing::Immediate;
-        QTest::newRow("USB frame") << HidSim::WritePacing::UsbFrame;
-        QTest::newRow("occasional stall") << HidSim::WritePacing::OccasionalStall;
+        QTest::addColumn<int>("units");      // each opened, written and read from threads of its own
+        QTest::addColumn<int>("minimumMs");  // the least time its 122 writes can take
+        QTest::newRow("immediate") << HidSim::WritePacing::Immediate << 1 << 0;
+        QTest::newRow("USB frame") << HidSim::WritePacing::UsbFrame << 1 << 121;
+        QTest::newRow("occasional stall") << HidSim::WritePacing::OccasionalStall << 1 << 5;
+        QTest::newRow("USB frame, three units at once") << HidSim::WritePacing::UsbFrame << 3 << 121;
     }
 
     void writePacing()
     {
         QFETCH(HidSim::WritePacing, pacing);
+        QFETCH(int, units);
+        QFETCH(int, minimumMs);
 
-        const Controller controller = HidSim::attachModel(calyx2);
-        controller->setWritePacing(pacing);
-        const Device device = openController(controller);
         const Report::Layout layout = Report::leadingHeader;
-        const QByteArray image = testLog(60 * 120 + 7);
+        std::vector<Controller> controllers;
+        std::vector<QByteArray> images;  // one of its own per unit: a mix-up shows
+        for (int unit = 0; unit < units; ++unit) {
+            controllers.push_back(HidSim::attachModel(calyx2));
+            controllers.back()->setWritePacing(pacing);
+            images.push_back(testLog(60 * 120 + 7 + unit));
+        }
+        std::vector<QList<int>> statuses(static_cast<size_t>(units));
+        std::vector<int> written(static_cast<size_t>(units));
+        std::vector<qint64> elapsedMs(static_cast<size_t>(units));
 
-        // The answers are read on another thread while the paced writes go on.
-        QList<int> statuses;
-        std::thread reader([&] {
-            for (QByteArray report = readReport(device, 10000); !report.isEmpty(); report = readReport(device, 10000)) {
-                statuses.append(statusOf(report, layout));
-                if (statuses.last() == Report::statusUpdateFinished)
-                    break;
-            }
-        });
-        writeReport(device, Report::buildTransferStart(layout, md5Hex(image)));
-        int written = 1;
-        for (const QByteArray &report : imageReports(layout, image))
-            written += writeReport(device, report) == Report::outputSize;
-        reader.join();
-        QCOMPARE(written, 1 + 121);
-        QCOMPARE(statuses, QList<int>({ Report::statusReady, Report::statusTransferComplete,
-                                        Report::statusUpdateFinished }));
-        QCOMPARE(controller->receivedImage(), image);
+        std::vector<std::thread> threads;
+        for (int unit = 0; unit < units; ++unit) {
+            threads.emplace_back([&, unit] {
+                const Device device = openController(controllers[unit]);
+                // The answers are read on another thread while the paced writes go on.
+                std::thread reader([&] {
+                    for (QByteArray report = readReport(device, 10000); !report.isEmpty();
+                         report = readReport(device, 10000)) {
+                        statuses[unit].append(statusOf(report, layout));
+                        if (statuses[unit].last() == Report::statusUpdateFinished)
+                            break;
+                    }
+                });
+                QElapsedTimer clock;
+                clock.start();
+                written[unit] = writeReport(device, Report::buildTransferStart(layout, md5Hex(images[unit])))
+                                == Report::outputSize;
+                for (const QByteArray &report : imageReports(layout, images[unit]))
+                    written[unit] += writeReport(device, report) == Report::outputSize;
+                elapsedMs[unit] = clock.elapsed();
+                reader.join();
+            });
+        }
+        for (std::thread &thread : threads)
+            thread.join();
+
+        for (int unit = 0; unit < units; ++unit) {
+            QCOMPARE(written[unit], 1 + 121);
+            QCOMPARE(statuses[unit], QList<int>({ Report::statusReady, Report::statusTransferComplete,
+                                                  Report::statusUpdateFinished }));
+            QCOMPARE(controllers[unit]->receivedImage(), images[unit]);
+            QVERIFY2(elapsedMs[unit] >= minimumMs, qPrintable(QString::number(elapsedMs[unit])));
+        }
     }
 
     void blockedReadWakes_data()

@@ -6,10 +6,14 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaEnum>
 #include <QRandomGenerator>
 #include <QTest>
+
+#include <algorithm>
 
 namespace TransferFixture {
 
@@ -67,6 +71,7 @@ Rig::Rig(int unitType, const HidSim::ControllerSettings &settings)
     QObject::connect(&engine, &TransferEngine::transferStarted, record("transferStarted"));
     QObject::connect(&engine, &TransferEngine::transferCompleted, record("transferCompleted"));
     QObject::connect(&engine, &TransferEngine::updateFinished, record("updateFinished"));
+    QObject::connect(&engine, &TransferEngine::stopped, record("stopped"));
     QObject::connect(&engine, &TransferEngine::transferProgress, [this](int percent) {
         reports.append(QStringLiteral("transferProgress %1").arg(percent));
     });
@@ -151,6 +156,18 @@ void linkUpdateFile(const QString &target)
 void removeUpdateFiles()
 {
     QFile::remove(FirmwareFiles::updateFilePath());
+}
+
+bool updateFileHeldOpen()
+{
+    const QString path = FirmwareFiles::updateFilePath();
+#ifdef Q_OS_WIN
+    return !QFile::rename(path, path + ".moved") || !QFile::rename(path + ".moved", path);
+#else
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const auto fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System);
+    return std::any_of(fds.begin(), fds.end(), [&](const QFileInfo &fd) { return fd.symLinkTarget() == target; });
+#endif
 }
 
 bool waitForPolls(const LogCapture &log, int polls)

@@ -63,7 +63,7 @@ struct Rig
     ControllerLink link;
     TransferEngine engine { &link };
     // One line per signal of the engine, such as "transferProgress 46",
-    // "libraryProgress 5/10" or "failed WrongMd5".
+    // "libraryProgress 5/10", "failed WrongMd5" or "stopped".
     QStringList reports;
 };
 
@@ -76,6 +76,9 @@ void placeUpdateFile(const QByteArray &image);
 // Points the update file at `target` through a symbolic link.
 void linkUpdateFile(const QString &target);
 void removeUpdateFiles();
+// Whether this process holds the update file open (on Windows: whether it
+// cannot be renamed, which is what an open handle blocks there).
+bool updateFileHeldOpen();
 
 // Processes events until the result phase has polled `polls` times since
 // `log` was last cleared.

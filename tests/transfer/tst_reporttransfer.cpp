@@ -50,7 +50,9 @@ void TestReportTransfer::wholeTransfer_data()
         // wait for thousands of 1 ms timer ticks.
         QTest::addRow("unit %d, 3 MiB", unitType) << unitType << 0 << 3 * 1024 * 1024 + 17 << true << true;
     }
-    // Both halves receive the identical stream.
+    // Both halves receive the identical stream. A report the left half
+    // sends alone before transferStart (here a refusal) is dropped, not
+    // paired with the right half's answer to it.
     QTest::newRow("pair") << 14 << 13 << 1000 << false << true;
     // Only statusTransferComplete completes the transfer.
     QTest::newRow("no statusTransferComplete") << trailingUnit << 0 << 100 << false << false;
@@ -71,6 +73,8 @@ void TestReportTransfer::wholeTransfer()
     settings.reportsTransferComplete = reportsTransferComplete;
     Rig rig(unitType, settings);
     QVERIFY(rig.connect(image));
+    if (left)
+        left->queueInputReport(statusReport(partner, 0xA));
     LogCapture log;
 
     if (byTicks) {
@@ -102,6 +106,8 @@ void TestReportTransfer::wholeTransfer()
     QCOMPARE(rig.reported("transferCompleted").size(), reportsTransferComplete ? 1 : 0);
     QCOMPARE(rig.reports.last(), QStringLiteral("updateFinished"));
     QVERIFY(rig.reported("failed").isEmpty());
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::Finished);
+    QVERIFY(!updateFileHeldOpen());
 }
 
 // The tick that receives statusReady also sends the first data report, and
@@ -117,11 +123,15 @@ void TestReportTransfer::tickByTick()
     rig.tick();
     compareStreams(rig.controller->writtenReports(), expected.mid(0, 1));
     QVERIFY(rig.reports.isEmpty());
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::PartlySent);
 
     rig.tick(3);
     compareStreams(rig.controller->writtenReports(), expected);
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::AwaitingVerdict);
+    rig.tick();
+    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::Applying);
     QCOMPARE(rig.reports, QStringList({ "transferStarted", "transferProgress 0", "transferProgress 46",
-                                        "transferProgress 92" }));
+                                        "transferProgress 92", "transferCompleted" }));
 }
 
 void TestReportTransfer::acknowledgement_data()

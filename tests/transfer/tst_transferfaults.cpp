@@ -18,10 +18,12 @@ private slots:
     void failedDataWriteIsRetriedOnce();
     void nothingSent_data();
     void nothingSent();
+    void unplugDuringData_data();
     void unplugDuringData();
     void readErrorsWhileApplying_data();
     void readErrorsWhileApplying();
     void killTimerAndRestart();
+    void noTicksWithoutHandles();
 };
 
 namespace {
@@ -99,27 +101,42 @@ void TestTransferFaults::nothingSent()
         QCOMPARE(log.lines().filter(logLine).size(), 1);
 }
 
-// No report during the data phase: the remaining writes fail quietly and
+void TestTransferFaults::unplugDuringData_data()
+{
+    QTest::addColumn<int>("writes");  // that reach the controller: 42 are the whole transfer
+    QTest::addColumn<TransferEngine::Phase>("phase");
+
+    QTest::newRow("in mid-transfer") << 10 << TransferEngine::Phase::PartlySent;
+    QTest::newRow("all but the end report") << 41 << TransferEngine::Phase::PartlySent;
+    QTest::newRow("right after the end report") << 42 << TransferEngine::Phase::AwaitingVerdict;
+}
+
+// Unplugged during the transfer: the remaining writes fail quietly and
 // the engine reaches the result phase. There the reads fail at once; the
 // second failure in a row ends the phase with one report instead of
-// polling a controller that has gone a thousand times a second.
+// polling a controller that has gone a thousand times a second. The phase
+// tells whether the controller got the whole image.
 void TestTransferFaults::unplugDuringData()
 {
+    QFETCH(int, writes);
+    QFETCH(TransferEngine::Phase, phase);
     const QByteArray image = randomImage(60 * 40, 31);
     Rig rig(unit);
     QVERIFY(rig.connect(image));
     LogCapture log;
-    rig.controller->unplugAfterWrites(10);
+    rig.controller->unplugAfterWrites(writes);
 
     rig.press();
     QVERIFY(TestLoop::waitFor([&] { return !rig.reported("failed").isEmpty(); }));
     TestLoop::spin(50);
 
-    QCOMPARE(rig.controller->writtenReports(), expectedReports(unit, image).mid(0, 10));
+    QCOMPARE(rig.controller->writtenReports(), expectedReports(unit, image).mid(0, writes));
     QCOMPARE(rig.reported("failed"), QStringList { "failed ConnectionLost" });
     QCOMPARE(log.count(QStringLiteral("waitingApplyingUpdate ")), 2);
     QCOMPARE(log.lines().filter(QStringLiteral("connection lost while applying the update")).size(), 1);
     QVERIFY(!rig.engine.isRunning());
+    QCOMPARE(rig.engine.phase(), phase);
+    QVERIFY(!updateFileHeldOpen());
 }
 
 void TestTransferFaults::readErrorsWhileApplying_data()
@@ -181,6 +198,21 @@ void TestTransferFaults::killTimerAndRestart()
     // absolute path: "/..." or, on Windows, "C:/...").
     QVERIFY(rig.reported("failed").isEmpty());
     QCOMPARE(log.lines().filter(QRegularExpression(QStringLiteral("^file opened \"(/|[A-Za-z]:/)"))).size(), 3);
+}
+
+// A start, or a tick, without open handles (the controller was lost under
+// a box, and "Update Device" pressed) touches no handle and stops the timer.
+void TestTransferFaults::noTicksWithoutHandles()
+{
+    Rig rig(unit);
+    QVERIFY(rig.connect(randomImage(100, 43)));
+    rig.press();
+    rig.link.close();
+    rig.tick();
+    rig.press();
+    QVERIFY(!rig.engine.isRunning());
+    QVERIFY(rig.reports.isEmpty());
+    QVERIFY(rig.controller->writtenReports().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestTransferFaults)

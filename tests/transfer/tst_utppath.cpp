@@ -23,6 +23,7 @@ private slots:
     void acknowledgementErrors();
     void otherStatusOnlyLogged();
     void failedTransferEnd();
+    void stopDuringLibraryCall();
 };
 
 namespace {
@@ -172,6 +173,27 @@ void TestUtpPath::failedTransferEnd()
     QCOMPARE(rig.reported("failed"), QStringList { "failed EndNotWritten" });
     QCOMPARE(log.lines().filter(QStringLiteral("report is not send ret -1")).size(), 1);
     QCOMPARE(rig.controller->writtenReports().size(), 1);
+}
+
+// Ctrl+C comes in through the events the library's progress callback
+// processes. The library runs on to its end; then the engine stops without
+// transferEnd, and nothing follows its stopped().
+void TestUtpPath::stopDuringLibraryCall()
+{
+    const QByteArray image = randomImage(1024 * 1024, 73);
+    Rig rig(moss);
+    QVERIFY(rig.connect(image));
+    LogCapture log;
+    QObject::connect(&rig.engine, &TransferEngine::libraryProgress, &rig.engine, &TransferEngine::stop);
+
+    rig.press();
+    QVERIFY(TestLoop::waitFor([&] { return !rig.reported("stopped").isEmpty(); }));
+    TestLoop::spin(50);
+    QCOMPARE(rig.reports.filter(QRegularExpression(QStringLiteral("^(?!libraryProgress)"))),
+             QStringList({ "transferStarted", "stopped" }));
+    QCOMPARE(log.lines().filter(QRegularExpression(QStringLiteral("^(updateThruUTP result|transfer stopped)"))),
+             QStringList({ "updateThruUTP result 0", "transfer stopped" }));
+    QCOMPARE(rig.controller->writtenReports(), bracketReports(image).mid(0, 1));
 }
 
 QTEST_GUILESS_MAIN(TestUtpPath)

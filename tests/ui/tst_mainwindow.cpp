@@ -186,13 +186,14 @@ void TestMainWindow::transferReportsShown_data()
     QTest::addColumn<QString>("title");    // of the box; empty: none
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("quits");
+    QTest::addColumn<int>("ticks");  // of a real transfer of the update file before the report
 
     const int ebony = 12, moss = mossUnitType;
     const QString idle = "Transfer:|0/100 off|Update:|0/100 off|connect off, update on";
     const QString retry = "Check the connections between PC and the unit and to try the update again.";
     const auto row = [&](const char *name, int unitType, const QString &report, const QString &widgets,
-                         const QString &title = {}, const QString &text = {}, bool quits = false) {
-        QTest::newRow(name) << unitType << report << widgets << title << text << quits;
+                         const QString &title = {}, const QString &text = {}, bool quits = false, int ticks = 0) {
+        QTest::newRow(name) << unitType << report << widgets << title << text << quits << ticks;
     };
     const auto failure = [&](const char *report, const QString &title, const QString &text, bool quits = false) {
         row(report, ebony, report, idle, title, text, quits);
@@ -226,10 +227,14 @@ void TestMainWindow::transferReportsShown_data()
     failure("failed LibraryMissing", "Error", "The transfer library for this controller is not installed.\n"
                                               "Reinstall the updater and try the update again.");
     // The handles are closed and "Connect" can find the controller again.
+    // Two ticks send transferStart and the (empty) image's end report.
     row("failed ConnectionLost", ebony, "failed ConnectionLost",
-        "Transfer:|0/100 off|Update:|0/100 off|connect on, update on", "Error",
+        "Transfer: in progress|100/100 on|Update:|0/100 off|connect on, update on", "Error",
         "The connection with the controller was lost while it was applying the update, so the result is unknown.\n"
-        "Reconnect the controller and press Connect to read its version.");
+        "Reconnect the controller and press Connect to read its version.", false, 2);
+    // Before the end report it keeps its firmware: nothing is being applied.
+    row("failed ConnectionLost in mid-transfer", ebony, "failed ConnectionLost",
+        "Transfer:|0/100 off|Update:|0/100 off|connect on, update on", "Error HID device", retry, false, 1);
 }
 
 // Each report of the engine as the user sees it: the widgets, the box, and
@@ -242,6 +247,7 @@ void TestMainWindow::transferReportsShown()
     QFETCH(QString, title);
     QFETCH(QString, text);
     QFETCH(bool, quits);
+    QFETCH(int, ticks);
 
     attachWithOverride({ unitType });
     MessageBoxDriver boxes;
@@ -251,6 +257,12 @@ void TestMainWindow::transferReportsShown()
     QCOMPARE(boxes.count(), 1);
 
     auto *engine = window.findChild<TransferEngine *>();
+    if (ticks > 0) {
+        engine->startOrStop();
+        engine->startOrStop();
+        for (int i = 0; i < ticks; ++i)
+            engine->transmitSlot();
+    }
     const QString argument = report.section(' ', 1);
     const auto emitReport = [&] {
         if (report == QLatin1String("transferStarted"))

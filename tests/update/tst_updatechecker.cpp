@@ -6,8 +6,7 @@
 #include "httpserver.h"
 
 #ifdef Q_OS_UNIX
-#include <csignal>
-#include <sys/resource.h>
+#include "filesizelimit.h"
 #endif
 
 Q_DECLARE_METATYPE(HttpServer::Response)
@@ -30,31 +29,6 @@ HttpServer::Response failingResponse(const QString &kind)
     closedEarly.closeAfter = 100;
     return closedEarly;
 }
-
-#ifdef Q_OS_UNIX
-// Lowers the largest file this process may write, as a full disk would.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = saved;
-        lowered.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
-#endif
 
 } // namespace
 
@@ -148,10 +122,14 @@ private slots:
                 taken ? offer : problem, taken ? QStringList() : QStringList{ refused, missingInfo.first() });
         };
         updaterAddress("updater address over https", "https://files.tavoro.test/updater/setup.exe", true);
+        updaterAddress("updater address with blanks", "http://files.tavoro.test/updater/Tavoro Setup.exe", true);
+        updaterAddress("updater address with //, query, fragment", "HTTP://files.tavoro.test//get?os=win#new", true);
+        updaterAddress("updater address with non-ASCII", "http://files.tavoro.test/Mise \xc3\xa0 jour.exe", true);
         updaterAddress("updater address on a share", "//host/share/x.exe", false);
         updaterAddress("updater address as a local path", "C:/Windows/System32/cmd.exe", false);
         updaterAddress("updater address as a file URL", "file:///usr/bin/xterm", false);
         updaterAddress("updater address without a host", "http:///setup.exe", false);
+        updaterAddress("updater address as a relative path", "updater/setup.exe", false);
 
         row("outdated updater without a change log",
             QByteArray(manifest).replace("MainChangeLog=", "Changes=").replace("MainVer=14", "MainVer=15"), problem,

@@ -134,6 +134,7 @@ void ControllerLink::close()
     secondDevice_ = nullptr;
     pairMode = false;
     checkedVersion_.reset();
+    shownVersion_.reset();
 }
 
 // When the open fails, hidapi's reason goes to the program log, so that a
@@ -174,15 +175,16 @@ bool ControllerLink::connectPair(int rightType, const QByteArray &rightPath, con
 }
 
 // The update check compares with the unit's (a pair's right half's)
-// version; deviceVersion ends with a pair's left half's where it could
-// be read.
+// version; the shown version is a pair's left half's where it could be
+// read.
 void ControllerLink::readVersions()
 {
     checkedVersion_ = readVersion(device_, unitType_);
-    if (checkedVersion_)
-        deviceVersion_ = *checkedVersion_;
-    if (!secondDevice_)
-        return;
-    if (const std::optional<quint8> left = readVersion(secondDevice_, otherHalf(unitType_)))
-        deviceVersion_ = *left;
+    shownVersion_ = checkedVersion_;
+    if (secondDevice_) {
+        if (const std::optional<quint8> left = readVersion(secondDevice_, otherHalf(unitType_)))
+            shownVersion_ = left;
+    }
+    if (shownVersion_)
+        deviceVersion_ = *shownVersion_;
 }

@@ -61,8 +61,12 @@ public:
     // The version the update check compares with (a pair's right half);
     // empty when it could not be read.
     std::optional<quint8> checkedVersion() const { return checkedVersion_; }
-    // The version the window shows: a pair's left half's where it could be
-    // read, else the right half's; 0 when neither could be read.
+    // The version the window shows, as read on this connection: a pair's
+    // left half's where it could be read, else the right half's; empty when
+    // neither could be read.
+    std::optional<quint8> shownVersion() const { return shownVersion_; }
+    // The last shownVersion() that was read, kept across connections; 0
+    // before any.
     quint8 deviceVersion() const { return deviceVersion_; }
 
     // hidapi's reason for the last path that could not be opened (such as
@@ -80,6 +84,7 @@ private:
     bool pairMode = false;
     int unitType_ = 0;
     std::optional<quint8> checkedVersion_;
+    std::optional<quint8> shownVersion_;
     quint8 deviceVersion_ = 0;
     QString lastOpenError_;
 };

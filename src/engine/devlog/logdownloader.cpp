@@ -17,8 +17,10 @@ LogDownloader::LogDownloader(hid_device *device)
                   + logFileName(QDateTime::currentDateTime()))
     , logFile(logFilePath)
 {
-    // A file that cannot be opened makes every later write fail quietly.
-    logFile.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (!logFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        fileError = logFile.errorString();
+        qWarning().noquote() << "Can't open the device log" << logFilePath << fileError;
+    }
 }
 
 LogDownloader::~LogDownloader() = default;
@@ -62,7 +64,19 @@ bool LogDownloader::writeRequest(const QByteArray &report)
 void LogDownloader::finish(bool complete)
 {
     logFile.close();
+    if (!fileError.isEmpty())
+        emit logFileFailed(fileError);
     emit logDownloadFinished(complete);
+}
+
+void LogDownloader::writeToFile(const QByteArray &bytes)
+{
+    if (!fileError.isEmpty())
+        return;
+    if (logFile.write(bytes) != bytes.size()) {
+        fileError = logFile.errorString();
+        qWarning().noquote() << "Can't write the device log" << logFilePath << fileError;
+    }
 }
 
 bool LogDownloader::waitInterrupted() const
@@ -128,8 +142,8 @@ void LogDownloader::checkFile()
     // a file holding a broken copy followed by a good one would be useless.
     startedOver = true;
     cleanHistory();
-    if (logFile.isOpen())
-        logFile.resize(0);
+    if (fileError.isEmpty() && !logFile.resize(0))
+        fileError = logFile.errorString();
     startDownload(1);
 }
 
@@ -207,13 +221,13 @@ void LogDownloader::readLogPart()
         switch (reportBuffer[0]) {
         case Report::logPart:
             ++partsReceived;
-            logFile.write(reinterpret_cast<const char *>(reportBuffer) + 1, Report::logPartBytes);
+            writeToFile(QByteArray(reinterpret_cast<const char *>(reportBuffer) + 1, Report::logPartBytes));
             emit logDownloadProgress(progressPercent(partsReceived, totalParts));
             emit needdataCompleted(0);
             return;
         case Report::logLastPart:
             ++partsReceived;
-            logFile.write(Report::logLastPartBytes(reportBuffer));
+            writeToFile(Report::logLastPartBytes(reportBuffer));
             checkFile();
             return;
         default:

@@ -27,8 +27,10 @@ class LogDownloader : public QObject
 
 public:
     // Opens the device log file ("yyyy-MM-dd_hh_mm_ss_log.enc" in the
-    // program directory, named after this moment) for writing, truncated.
-    // `device` may be null; the handle is never closed here.
+    // program directory, named after this moment) for writing, truncated,
+    // unbuffered so that every write meets the disk at once. A file that
+    // cannot be opened is reported by logFileFailed() when the download
+    // finishes. `device` may be null; the handle is never closed here.
     explicit LogDownloader(hid_device *device);
     ~LogDownloader() override;
 
@@ -60,6 +62,10 @@ signals:
     // `complete`: the controller sent its whole log (or told that it has
     // none); false after a stop, a missing answer or a vanished device.
     void logDownloadFinished(bool complete);
+    // Emitted just before logDownloadFinished() when the device log file
+    // could not be opened or a write to it failed; `reason` is the
+    // system's. The download itself runs as it would otherwise.
+    void logFileFailed(QString reason);
 
 public slots:
     void needreadLogPart2();
@@ -89,6 +95,8 @@ private:
     bool writeRequest(const QByteArray &report);
     // Closes the file and tells the window the download is over.
     void finish(bool complete = false);
+    // Writes `bytes` to the file; the first failure is kept in fileError.
+    void writeToFile(const QByteArray &bytes);
     bool waitInterrupted() const;
 
     std::atomic<hid_device *> device;
@@ -101,6 +109,7 @@ private:
     std::atomic<bool> stopRequested { false };
     const QString logFilePath;
     QFile logFile;
+    QString fileError;  // the first reason the file could not be opened or written
     bool startedOver = false;  // the log was asked for again after a miscount
 };
 

@@ -8,7 +8,8 @@
 // TAVORO_VENDOR_UTP_LIBRARY) loads that DLL from the program directory
 // when a MOSS controller is updated, and takes the function by its export
 // ordinal, 20: a missing or unusable DLL then affects MOSS controllers
-// alone. Every other build hands out the stand-in linked into the program.
+// alone. Every other installed program has no library. The demo, the
+// tests and the benchmarks hand out the stand-in linked into them.
 
 #include "vuzovididi.h"
 
@@ -26,6 +27,8 @@ struct Lookup
 
 // The library's transfer function. A DLL, once loaded, stays loaded to the
 // end of the process; a failed lookup is tried afresh on the next call.
+// Defined by the library the program links (tavoro-utp or
+// tavoro-utp-standin), not by the engine.
 Lookup lookup();
 
 } // namespace UtpLibrary

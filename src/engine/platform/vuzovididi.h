@@ -3,8 +3,9 @@
 
 // The closed transfer library that moves a firmware file to the MOSS
 // controller. Windows builds may load the vendor's own DLL at run time (CMake
-// option TAVORO_VENDOR_UTP_LIBRARY, see utplibrary.h); every other build
-// links the stand-in beside this header, which only reads the file.
+// option TAVORO_VENDOR_UTP_LIBRARY, see utplibrary.h); the demo, the tests
+// and the benchmarks link the stand-in beside this header, which only reads
+// the file.
 
 extern "C" {
 

@@ -1,6 +1,7 @@
 #include "updatesession.h"
 
 #include "devlog/logdownloader.h"
+#include "protocol/models.h"
 #include "update/firmwarefiles.h"
 
 #include <QThread>
@@ -10,22 +11,27 @@ UpdateSession::UpdateSession(QObject *parent)
     , updateChecker(new UpdateChecker(this))
     , engine(new TransferEngine(&controllerLink, this))
 {
+    // Faces on another thread receive the values queued.
+    qRegisterMetaType<UpdateSession::FirmwareFile>();
+    qRegisterMetaType<UpdateSession::CheckProblem>();
+    qRegisterMetaType<UpdateSession::DeviceLog>();
+    qRegisterMetaType<UpdateSession::Installation>();
+    qRegisterMetaType<TransferEngine::Failure>();
+
     connect(updateChecker, &UpdateChecker::findNewVersion, this, &UpdateSession::firmwareOffered);
     connect(updateChecker, &UpdateChecker::findMainNewVersion, this, &UpdateSession::updaterOffered);
     connect(updateChecker, &UpdateChecker::youHaveLastVersion, this, &UpdateSession::upToDate);
+    connect(updateChecker, &UpdateChecker::downloadProgress, this, &UpdateSession::downloadProgress);
+    connect(updateChecker, &UpdateChecker::startDownloadMainUpdate, this, &UpdateSession::updaterDownloadOpened);
     // The kind comes just before the texts.
     connect(updateChecker, &UpdateChecker::problemFound, this,
             [this](UpdateChecker::Problem problem) { lastProblem = problem; });
-    connect(updateChecker, &UpdateChecker::youHaveProblem, this, [this](const QString &msg, const QString &msg2) {
-        emit checkFailed({ lastProblem, msg, msg2 });
-    });
-    connect(updateChecker, &UpdateChecker::downloadProgress, this, &UpdateSession::downloadProgress);
-    connect(updateChecker, &UpdateChecker::startDownloadMainUpdate, this, &UpdateSession::updaterDownloadOpened);
-    // The checker names a hand-placed file before it says a file is ready;
-    // a ready file without a name before it is the downloaded one.
-    connect(updateChecker, &UpdateChecker::changeUpdateFileName, this, [this](const QString &path) {
-        firmware = { path, FirmwareSource::HandPlaced };
-    });
+    connect(updateChecker, &UpdateChecker::youHaveProblem, this,
+            [this](const QString &msg, const QString &msg2) { emit checkFailed({ lastProblem, msg, msg2 }); });
+    // A hand-placed file is named before the checker says a file is ready;
+    // a ready file that was not named is the downloaded one.
+    connect(updateChecker, &UpdateChecker::changeUpdateFileName, this,
+            [this](const QString &path) { firmware = { path, FirmwareSource::HandPlaced }; });
     connect(updateChecker, &UpdateChecker::newUpdateFileDownloaded, this, [this](bool ready) {
         if (!ready)
             return;
@@ -42,8 +48,11 @@ UpdateSession::UpdateSession(QObject *parent)
     connect(engine, &TransferEngine::updateProgress, this, &UpdateSession::installProgress);
     connect(engine, &TransferEngine::updateFinished, this, [this] { emit updateFinished(installation()); });
     connect(engine, &TransferEngine::failed, this, &UpdateSession::onTransferFailed);
+    connect(engine, &TransferEngine::stopped, this, &UpdateSession::transferStopped);
 }
 
+// The engine and the checker, children, go after the worker thread; the
+// link, a member, closes the controller's handles last.
 UpdateSession::~UpdateSession()
 {
     shutDownLogThread();
@@ -125,6 +134,11 @@ void UpdateSession::stopTransfer()
     engine->stop();
 }
 
+UpdateSession::Installation UpdateSession::installation() const
+{
+    return controllerLink.unitType() == mossUnitType ? Installation::OnItsOwn : Installation::Watched;
+}
+
 // A controller that has gone leaves dead handles: they are closed before
 // the faces hear of it, so that nothing uses them again and a new connect
 // finds the controller anew.
@@ -138,11 +152,6 @@ void UpdateSession::onTransferFailed(TransferEngine::Failure failure)
     emit transferFailed(failure);
 }
 
-UpdateSession::Installation UpdateSession::installation() const
-{
-    return engine->usesClosedLibrary() ? Installation::OnItsOwn : Installation::Watched;
-}
-
 void UpdateSession::openDeviceLog()
 {
     if (logDownloader)
@@ -150,8 +159,16 @@ void UpdateSession::openDeviceLog()
     logDownloader = new LogDownloader(nullptr);
     logThread = new QThread;
     logDownloader->moveToThread(logThread);
+    // The downloader drives itself on its own thread: each step asks for the
+    // next, with no round trip through this one.
+    connect(logDownloader, &LogDownloader::needwaitLogFileMd5, logDownloader, &LogDownloader::waitLogFileMd5);
+    connect(logDownloader, &LogDownloader::needreadLogPart, logDownloader, &LogDownloader::readLogPart);
+    connect(logDownloader, &LogDownloader::needresendMessage, logDownloader, &LogDownloader::resendMessage);
+    connect(logDownloader, &LogDownloader::needdataCompleted, logDownloader, &LogDownloader::dataCompleted);
     connect(logDownloader, &LogDownloader::logDownloadProgress, this, &UpdateSession::logProgress);
-    connect(logDownloader, &LogDownloader::logDownloadFinished, this, &UpdateSession::logFinished);
+    connect(logDownloader, &LogDownloader::logFileFailed, this,
+            [this](const QString &reason) { logFileProblem = reason; });
+    connect(logDownloader, &LogDownloader::logDownloadFinished, this, &UpdateSession::onLogFinished);
     logThread->start();
     handOverToLog();
 }
@@ -161,15 +178,22 @@ void UpdateSession::startLogDownload()
     logDownloader->startDownload(1);
 }
 
-// Both end in logDownloadFinished(); a face that shows one message shows
-// the first.
 void UpdateSession::stopLogDownload()
 {
     logDownloader->stopTransfer();
     logDownloader->dumpFile();
 }
 
-QString UpdateSession::deviceLogPath() const
+// A stop ends the download twice over (the stop and the closing of the
+// file); a face that shows one message shows the first.
+void UpdateSession::onLogFinished(bool complete)
 {
-    return logDownloader ? logDownloader->filePath() : QString();
+    DeviceLog log;
+    log.path = logDownloader->filePath();
+    log.fileProblem = logFileProblem;
+    if (!logFileProblem.isEmpty())
+        log.end = DeviceLog::End::FileNotWritten;
+    else
+        log.end = complete ? DeviceLog::End::Complete : DeviceLog::End::Incomplete;
+    emit logFinished(log);
 }

@@ -11,19 +11,21 @@
 class LogDownloader;
 class QThread;
 
-// One controller's workflow, from connecting to it to its verdict on a new
-// image, and the download of its internal log: the one place that wires
+// One controller's workflow: connecting to it and identifying it, the
+// update check, the firmware download, the transfer, the controller's
+// verdict, and the download of its internal log. The one place that wires
 // the controller link, the update checker, the transfer engine and the log
-// downloader together. The window and the flasher are faces on it: they
+// downloader together; the window and the flasher are faces on it, which
 // call its steps and turn its signals into widgets, boxes, lines or JSON.
 //
 // Reports by typed signals, emitted synchronously from the step that found
 // them: a face that shows a modal box in a slot holds the session there.
 //
-// Lives on the thread that created it (the GUI thread in the window); the
-// log download runs on a worker thread of the session's own. Destroying
-// the session stops whatever runs, in one place: the worker thread first,
-// then the transfer and the check, and the controller's handles last.
+// Lives on the thread that created it, which runs its network replies and
+// the transfer's ticks; the log download runs on a worker thread of the
+// session's own. Destroying the session stops whatever runs, in one place:
+// the worker thread first, then the transfer, and the controller's handles
+// last.
 class UpdateSession : public QObject
 {
     Q_OBJECT
@@ -31,8 +33,8 @@ class UpdateSession : public QObject
 public:
     // Where the image a transfer sends comes from.
     enum class FirmwareSource {
-        Downloaded,  // the offered firmware, stored as the update file
-        HandPlaced,  // the override file placed in the program directory
+        Downloaded,  // the offered firmware, stored by the check
+        HandPlaced,  // the override file in the program directory: no online check
         Given,       // a file the face named (the flasher's --file)
     };
     Q_ENUM(FirmwareSource)
@@ -60,6 +62,15 @@ public:
     };
     Q_ENUM(Installation)
 
+    // How a device log download ended.
+    struct DeviceLog
+    {
+        enum class End { Complete, Incomplete, FileNotWritten };
+        End end = End::Incomplete;
+        QString path;         // the device log file of this run
+        QString fileProblem;  // FileNotWritten: the system's reason
+    };
+
     explicit UpdateSession(QObject *parent = nullptr);
     ~UpdateSession() override;
 
@@ -70,11 +81,11 @@ public:
     bool connectTo(const ControllerEntry &entry);
     const ControllerLink &link() const { return controllerLink; }
 
-    // The update check for the connected controller. Ends in exactly one of
+    // The update check for the connected controller. Ends in one of
     // firmwareOffered, updaterOffered, upToDate, firmwareReady (a hand-placed
     // file, with no online check) or checkFailed.
     void checkForUpdate();
-    // The answers to the offers: download the firmware (ends in
+    // The answers to the offers: download the offered firmware (ends in
     // firmwareReady or checkFailed), or open the updater's download address
     // (ends in updaterDownloadOpened).
     void downloadFirmware();
@@ -83,13 +94,18 @@ public:
     void useFirmwareFile(const QString &path);
     FirmwareFile firmwareFile() const { return firmware; }
 
-    // Transfer. startOrStopTransfer() is the "Update Device" press: it reads
-    // the image and starts the ticks, or, while they run, stops them between
-    // two reports. stopTransfer() stops for good: it never re-reads the
-    // image, and a stop during the closed library's call takes effect when
-    // the call returns.
+    // The transfer of the image firmwareReady named. startOrStopTransfer() is
+    // the "Update Device" press: it reads the image and starts the ticks, or,
+    // while they run, stops them between two reports. stopTransfer() stops
+    // for good without touching the image (a stop during the closed
+    // library's call takes effect when the call returns; transferStopped()
+    // then follows).
     void startOrStopTransfer();
     void stopTransfer();
+    // What a person may be told about the controller: how far the transfer
+    // came, as the controller saw it.
+    TransferEngine::Phase controllerPhase() const { return engine->phase(); }
+    Installation installation() const;
     int reportsSent() const { return engine->reportsSent(); }
     int reportCount() const { return engine->reportCount(); }
     // For the window's tick slots, which forward to it.
@@ -103,7 +119,6 @@ public:
     void openDeviceLog();
     void startLogDownload();
     void stopLogDownload();
-    QString deviceLogPath() const;
 
 signals:
     // The check.
@@ -116,23 +131,24 @@ signals:
     void updaterDownloadOpened();
 
     // The transfer and the controller's verdict.
-    void transferStarted();
+    void transferStarted();                        // a single unit is ready; a pair is not announced
     void transferProgress(int percent);            // report path: before each data report
     void libraryProgress(int current, int total);  // closed-library path: during its call
     void transferCompleted(UpdateSession::Installation installation);
     void installProgress(int percent);
     void updateFinished(UpdateSession::Installation installation);
     void transferFailed(TransferEngine::Failure failure);
+    void transferStopped();
 
     // The device log.
     void logProgress(int percent);
-    void logFinished(bool complete);
+    void logFinished(const UpdateSession::DeviceLog &log);
 
 private:
-    Installation installation() const;
     // Hands the connected single unit to the log downloader.
     void handOverToLog();
     void onTransferFailed(TransferEngine::Failure failure);
+    void onLogFinished(bool complete);
     void shutDownLogThread();
 
     ControllerLink controllerLink;
@@ -142,6 +158,11 @@ private:
     QThread *logThread = nullptr;
     FirmwareFile firmware;
     UpdateChecker::Problem lastProblem = UpdateChecker::Problem::Connection;
+    QString logFileProblem;
 };
+
+Q_DECLARE_METATYPE(UpdateSession::FirmwareFile)
+Q_DECLARE_METATYPE(UpdateSession::CheckProblem)
+Q_DECLARE_METATYPE(UpdateSession::DeviceLog)
 
 #endif // UPDATESESSION_H

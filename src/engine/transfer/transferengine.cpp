@@ -31,13 +31,19 @@ TransferEngine::TransferEngine(ControllerLink *link, QObject *parent)
     : QObject(parent)
     , link(link)
     , updateFile(FirmwareFiles::updateFilePath())
+    , transferTimer(new QTimer(this))
 {
+    // The model decides the path at each tick: the link may have connected
+    // another controller since the last transfer.
+    connect(transferTimer, &QTimer::timeout, this, [this] {
+        if (usesClosedLibrary())
+            transmitSlotUTP();
+        else
+            transmitSlot();
+    });
 }
 
-TransferEngine::~TransferEngine()
-{
-    delete transferTimer;
-}
+TransferEngine::~TransferEngine() = default;
 
 void TransferEngine::setUpdateFileName(const QString &fileName)
 {
@@ -62,6 +68,8 @@ int TransferEngine::reportCount() const
 //                                 data report once the device is ready.
 void TransferEngine::transmitSlot()
 {
+    if (!canTick())
+        return;
     if (fakeProgressActive)
         updateFakeProgressSlot();
 
@@ -83,6 +91,23 @@ void TransferEngine::transmitSlot()
         dataStep();
 }
 
+bool TransferEngine::canTick()
+{
+    if (link->isConnected())
+        return true;
+    qDebug() << "no controller connected: the transfer timer stops";
+    transferTimer->stop();
+    return false;
+}
+
+void TransferEngine::setPhase(Phase phase)
+{
+    if (phase == currentPhase)
+        return;
+    currentPhase = phase;
+    emit phaseChanged(phase);
+}
+
 void TransferEngine::readyPoll()
 {
     unsigned char payload[Report::payloadSize];
@@ -100,12 +125,16 @@ void TransferEngine::readyPoll()
 
 // Both halves must answer in the same tick. Either half's statusReady is
 // enough to start sending; the face is not told in pair mode, and a
-// device-internal error is not acted on.
+// device-internal error is not acted on. Both are read on every tick: a
+// half's lone answer is dropped rather than left to pair with the other
+// half's next one.
 void TransferEngine::readyPollPair()
 {
     unsigned char first[Report::payloadSize];
     unsigned char second[Report::payloadSize];
-    if (!readStatus(link->device(), first) || !readStatus(link->secondDevice(), second))
+    const bool firstRead = readStatus(link->device(), first);
+    const bool secondRead = readStatus(link->secondDevice(), second);
+    if (!firstRead || !secondRead)
         return;
 
     const quint8 statuses[] = { Report::statusCode(first, link->layout()),
@@ -169,6 +198,7 @@ void TransferEngine::startStep()
         }
         qDebug() << "start report is send bytes " << written << " header " << int(bytes[1]);
         startSent = true;
+        setPhase(Phase::PartlySent);
         return;
     }
 
@@ -182,6 +212,7 @@ void TransferEngine::startStep()
         }
         qDebug() << "start report is send bytes " << written;
         startSent = true;
+        setPhase(Phase::PartlySent);
     }
 }
 
@@ -197,21 +228,21 @@ void TransferEngine::dataStep()
         transferFinished = true;
         packetIndex = 0;
     }
-    writeDataReport(packet.report);
+    if (writeDataReport(packet.report) && packet.isEnd)
+        setPhase(Phase::AwaitingVerdict);
 }
 
 // One more attempt for a single unit whose write failed; no message. The
 // halves of a pair get the report once each, whatever the outcome.
-void TransferEngine::writeDataReport(const QByteArray &report)
+bool TransferEngine::writeDataReport(const QByteArray &report)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(report.constData());
     const size_t size = size_t(report.size());
 
     if (link->isPair()) {
-        hid_write(link->device(), bytes, size);
-        hid_write(link->secondDevice(), bytes, size);
-        return;
+        const bool toRight = hid_write(link->device(), bytes, size) != -1;
+        const bool toLeft = hid_write(link->secondDevice(), bytes, size) != -1;
+        return toRight || toLeft;
     }
-    if (hid_write(link->device(), bytes, size) == -1)
-        hid_write(link->device(), bytes, size);
+    return hid_write(link->device(), bytes, size) != -1 || hid_write(link->device(), bytes, size) != -1;
 }

@@ -39,10 +39,21 @@ public:
         UpdateInternalError,
         WrongFile,
         EndNotWritten,        // closed-library path: transferEnd not written
-        ConnectionLost,       // the controller went while applying the update
+        ConnectionLost,       // the controller went; phase() tells how far the transfer had come
         LibraryMissing,       // the closed transfer library is not installed
     };
     Q_ENUM(Failure)
+
+    // How far the transfer has come, as the controller sees it: what a face
+    // tells the user after a stop or a loss follows from this alone.
+    enum class Phase {
+        NothingSent,      // no report of this transfer reached the controller
+        PartlySent,       // transferStart went out, not the whole image (or it was refused)
+        AwaitingVerdict,  // the whole image and its transferEnd were written; no status since
+        Applying,         // the controller reported statusTransferComplete and applies the image
+        Finished,         // the controller's verdict came: the update finished, or the image was rejected
+    };
+    Q_ENUM(Phase)
 
     explicit TransferEngine(ControllerLink *link, QObject *parent = nullptr);
     ~TransferEngine() override;
@@ -54,8 +65,18 @@ public:
     // The "Update Device" press: reads the update file and starts the ticks.
     // While they run, stops them between two reports instead ("kill timer");
     // the next call reads the file again and resumes where it stopped.
+    // Refuses to start while the link is not connected.
     void startOrStop();
-    bool isRunning() const { return transferTimer != nullptr; }
+    // Stops the transfer for good, without touching the update file: no
+    // report is written after stopped(). Outside the closed library's call
+    // it stops at once and emits stopped() before returning; called during
+    // that call (from its progress callback) it is recorded, and the engine
+    // stops and emits stopped() when the call returns, without the
+    // transferEnd. The next start is a fresh transfer.
+    void stop();
+    bool isRunning() const;
+
+    Phase phase() const { return currentPhase; }
 
     // True for the model whose image the closed transfer library moves.
     bool usesClosedLibrary() const;
@@ -69,8 +90,9 @@ public slots:
     void transmitSlotUTP();
     // One step of the simulated update bar.
     void updateFakeProgressSlot();
-    // Runs the closed library for the update file; only pollAccessUTP calls it.
-    void executeTransferUTP();
+    // Runs the closed library for the update file; only pollAccessUTP calls
+    // it. False when stop() came during the call: the transfer has stopped.
+    bool executeTransferUTP();
 
 signals:
     void transferStarted();                        // the controller is ready; reports follow
@@ -80,6 +102,8 @@ signals:
     void updateProgress(int percent);              // the simulated installation bar, up to 99
     void updateFinished();                         // the controller reports the update done
     void failed(TransferEngine::Failure failure);
+    void phaseChanged(TransferEngine::Phase phase);
+    void stopped();                                // after stop(): nothing more is sent
 
 private:
     void readyPoll();
@@ -87,21 +111,34 @@ private:
     void startStep();
     void dataStep();
     void resultStep();
-    void writeDataReport(const QByteArray &report);
+    // True when the report reached the controller (a pair: either half).
+    bool writeDataReport(const QByteArray &report);
     void failAcknowledgement(Failure failure);
     // Acts on a status with which the controller refuses or abandons a
     // transfer while the host waits for statusReady; ignores any other.
     void failOnRefusal(quint8 status);
     void loseConnection(hid_device *half);
-    void pollAccessUTP();
+    void setPhase(Phase phase);
+    // Back to a fresh transfer, the timer stopped; the phase stays as the
+    // controller last saw it.
+    void resetTransfer();
+    // False, with the timer stopped, when the link's handles are gone.
+    bool canTick();
+    // False when the transfer was stopped during the library call.
+    bool pollAccessUTP();
     void sendTransferEndUTP();
 
     ControllerLink *link;
     QFile updateFile;
     QByteArray firmwareImage;
 
-    // Reset only when the controller is lost, so that a transfer stopped with
-    // "kill timer" and started again continues where it stopped.
+    Phase currentPhase = Phase::NothingSent;
+    bool inLibraryCall = false;
+    bool stopPending = false;  // stop() during the library call
+
+    // Reset only when the controller is lost or the transfer stopped, so
+    // that a transfer stopped with "kill timer" and started again continues
+    // where it stopped.
     bool startSent = false;
     bool deviceReady = false;
     bool transferFinished = false;
@@ -110,8 +147,9 @@ private:
     int packetIndex = 0;
     int resultReadFailures = 0;  // in a row, in the result phase
 
-    // The timer whose ticks drive a transfer; none until the first start.
-    QTimer *transferTimer = nullptr;
+    // Drives a transfer by its ticks; started and stopped, never deleted
+    // before the engine, so that no tick runs on a deleted timer.
+    QTimer *transferTimer;
     int fakeProgressTicks = 0;
     int fakeProgressValue = 0;
 };

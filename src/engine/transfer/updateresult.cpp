@@ -38,20 +38,25 @@ void TransferEngine::resultStep()
 
     switch (Report::statusCode(payload, link->layout())) {
     case Report::statusTransferComplete:
+        setPhase(Phase::Applying);
         emit transferCompleted();
         fakeProgressActive = true;
         break;
     case Report::statusUpdateFinished:
         fakeProgressActive = false;
+        setPhase(Phase::Finished);
         emit updateFinished();
         break;
     case Report::statusWrongMd5:
+        setPhase(Phase::Finished);
         emit failed(Failure::WrongMd5);
         break;
     case Report::statusInternalError:
+        setPhase(Phase::Finished);
         emit failed(Failure::UpdateInternalError);
         break;
     case Report::statusWrongFile:
+        setPhase(Phase::Finished);
         emit failed(Failure::WrongFile);
         break;
     default:
@@ -60,22 +65,11 @@ void TransferEngine::resultStep()
 }
 
 // The controller may come back under a new handle: the next start is a
-// fresh transfer, not the continuation of this one.
+// fresh transfer, not the continuation of this one. The phase stays: the
+// face tells from it what the controller had received.
 void TransferEngine::loseConnection(hid_device *half)
 {
-    if (transferTimer) {
-        transferTimer->stop();
-        transferTimer->deleteLater();  // this tick runs inside its timeout
-        transferTimer = nullptr;
-    }
-    startSent = false;
-    deviceReady = false;
-    transferFinished = false;
-    fakeProgressActive = false;
-    packetIndex = 0;
-    resultReadFailures = 0;
-    fakeProgressTicks = 0;
-    fakeProgressValue = 0;
+    resetTransfer();
     qDebug() << "connection lost while applying the update" << hidText(hid_error(half));
     emit failed(Failure::ConnectionLost);
 }

@@ -1,7 +1,11 @@
 // "Update Device": load the update file and start (or stop) the transfer
-// timer whose ticks drive the transfer path of the connected model.
+// timer whose ticks drive the transfer path of the connected model; and
+// the stop that ends a transfer for good.
 
 #include "transferengine.h"
+
+#include "device/controllerlink.h"
+#include "platform/utplibrary.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -12,13 +16,28 @@ constexpr int transferTickMs = 1;
 
 } // namespace
 
+bool TransferEngine::isRunning() const
+{
+    return transferTimer->isActive();
+}
+
 void TransferEngine::startOrStop()
 {
-    // The report path leaves the file open between presses; open it afresh
-    // so that a press after "kill timer" reads the file again instead of
-    // failing to open it a second time.
-    if (updateFile.isOpen())
-        updateFile.close();
+    if (!transferTimer->isActive() && !link->isConnected()) {
+        qDebug() << "no controller connected: the transfer does not start";
+        return;
+    }
+
+    // Without its closed library a MOSS controller cannot be updated: say so
+    // before anything is written to it.
+    if (!transferTimer->isActive() && usesClosedLibrary()) {
+        const UtpLibrary::Lookup library = UtpLibrary::lookup();
+        if (!library.update) {
+            qDebug().noquote() << "closed transfer library not usable:" << library.problem;
+            emit failed(Failure::LibraryMissing);
+            return;
+        }
+    }
 
     bool loaded = false;
     if (updateFile.open(QIODevice::ReadOnly)) {
@@ -30,33 +49,47 @@ void TransferEngine::startOrStop()
         if (content.size() >= expected) {
             firmwareImage = content;
             loaded = true;
-        } else {
-            updateFile.close();
         }
     }
+    // The image is in memory, and the closed library opens the file itself:
+    // holding it open would keep the next download from replacing it.
+    updateFile.close();
     if (!loaded) {
         emit failed(Failure::FileNotLoaded);
         transferFinished = true;
     }
 
-    if (updateFile.isOpen())
-        updateFile.seek(0);
-    // The closed library is handed only the file's name and opens it itself.
-    if (usesClosedLibrary())
-        updateFile.close();
-
-    if (transferTimer) {
+    if (transferTimer->isActive()) {
         qDebug() << "kill timer";
         transferTimer->stop();
-        delete transferTimer;
-        transferTimer = nullptr;
         return;
     }
-
-    transferTimer = new QTimer;
-    if (usesClosedLibrary())
-        connect(transferTimer, &QTimer::timeout, this, &TransferEngine::transmitSlotUTP);
-    else
-        connect(transferTimer, &QTimer::timeout, this, &TransferEngine::transmitSlot);
+    if (!startSent)
+        setPhase(Phase::NothingSent);
     transferTimer->start(transferTickMs);
+}
+
+void TransferEngine::stop()
+{
+    if (inLibraryCall) {
+        stopPending = true;
+        return;
+    }
+    qDebug() << "transfer stopped";
+    resetTransfer();
+    emit stopped();
+}
+
+void TransferEngine::resetTransfer()
+{
+    transferTimer->stop();
+    startSent = false;
+    deviceReady = false;
+    transferFinished = false;
+    fakeProgressActive = false;
+    stopPending = false;
+    packetIndex = 0;
+    resultReadFailures = 0;
+    fakeProgressTicks = 0;
+    fakeProgressValue = 0;
 }

@@ -16,14 +16,16 @@
 
 void TransferEngine::transmitSlotUTP()
 {
+    if (!canTick())
+        return;
     if (transferFinished) {
         resultStep();
         return;
     }
 
     // A poll that receives statusReady runs the whole library transfer.
-    if (!deviceReady)
-        pollAccessUTP();
+    if (!deviceReady && !pollAccessUTP())
+        return;
 
     if (!startSent)
         startStep();
@@ -31,46 +33,57 @@ void TransferEngine::transmitSlotUTP()
         sendTransferEndUTP();
 }
 
-void TransferEngine::pollAccessUTP()
+bool TransferEngine::pollAccessUTP()
 {
     unsigned char payload[Report::payloadSize];
     if (hid_read_timeout(link->device(), payload, sizeof payload, Report::readyPollTimeout) <= 0)
-        return;
+        return true;
 
     const quint8 status = Report::statusCode(payload, link->layout());
     if (status == Report::statusReady) {
         qDebug() << "get access from device ";
         emit transferStarted();
-        executeTransferUTP();
+        if (!executeTransferUTP())
+            return false;
         // Without the library nothing was sent: no transferEnd follows.
         deviceReady = !transferFinished;
-        return;
+        return true;
     }
 
     qDebug().noquote() << QString::asprintf("packet received 0x%x 0x%x 0x%x", payload[0], payload[1], payload[2]);
     failOnRefusal(status);
+    return true;
 }
 
 // Blocks the tick until the library is done; the face stays responsive
-// only through the library's progress callback.
-void TransferEngine::executeTransferUTP()
+// only through the library's progress callback. A stop() from there is
+// acted on once the library has returned: the library still runs until
+// then, and nothing may follow the stop.
+bool TransferEngine::executeTransferUTP()
 {
     const UtpLibrary::Lookup library = UtpLibrary::lookup();
     if (!library.update) {
         qDebug().noquote() << "closed transfer library not usable:" << library.problem;
         failAcknowledgement(Failure::LibraryMissing);
-        return;
+        return true;
     }
 
     const QString fileName = updateFile.fileName();
     const LibraryProgressScope progress(this);
     qDebug() << "updateThruUTP try";
 
+    inLibraryCall = true;
     const int result = library.update(vendorId, modelForUnitType(mossUnitType)->productId,
                                       reinterpret_cast<const char16_t *>(fileName.utf16()),
                                       libraryLogCallback, libraryProgressCallback);
+    inLibraryCall = false;
 
     qDebug() << "updateThruUTP result" << result;
+    if (stopPending) {
+        stop();
+        return false;
+    }
+    return true;
 }
 
 void TransferEngine::sendTransferEndUTP()
@@ -80,11 +93,12 @@ void TransferEngine::sendTransferEndUTP()
     const QByteArray report = Report::buildTransferEnd(link->layout(), 0, nullptr, 0);
     const int written = hid_write(link->device(), reinterpret_cast<const unsigned char *>(report.constData()),
                                   size_t(report.size()));
-    if (written == -1) {
-        emit failed(Failure::EndNotWritten);
-        qDebug() << "report is not send ret" << written << hidText(hid_error(link->device()));
-    }
-
     deviceReady = false;
     transferFinished = true;
+    if (written == -1) {
+        qDebug() << "report is not send ret" << written << hidText(hid_error(link->device()));
+        emit failed(Failure::EndNotWritten);
+        return;
+    }
+    setPhase(Phase::AwaitingVerdict);
 }

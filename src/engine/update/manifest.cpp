@@ -39,9 +39,12 @@ QString modelKey(int unitType, bool *known)
     return QLatin1String(model ? model->manifestKey : "CALYX2");
 }
 
+// Tolerant parsing, because servers write addresses as people type them:
+// blanks, "//" inside the path, non-ASCII letters. Only the scheme and the
+// host decide; the address itself is never rewritten.
 bool isWebAddress(const QString &address)
 {
-    const QUrl url(address, QUrl::StrictMode);
+    const QUrl url(address, QUrl::TolerantMode);
     return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
            && !url.host().isEmpty();
 }

@@ -53,8 +53,10 @@ QMap<QString, QString> entries(const QByteArray &body);
 // "CALYX2" and `known` (when given) is set to false.
 QString modelKey(int unitType, bool *known = nullptr);
 
-// True for an absolute "http://" or "https://" address with a host: the
-// only kind the desktop's opener is handed.
+// True for an absolute "http://" or "https://" address with a host, however
+// the rest is written (blanks, "//" in the path, a query, a fragment,
+// non-ASCII): the only kind the desktop's opener is handed. False for
+// another scheme, a relative or local path and a share ("//host/share").
 bool isWebAddress(const QString &address);
 
 // Reads the body for the unit of `unitType` that runs `currentVersion`

@@ -147,8 +147,13 @@ void UpdateChecker::onNeedDownloadNewMainFirmware()
     emit startDownloadMainUpdate();
 }
 
-void UpdateChecker::reportConnectionProblem()
+void UpdateChecker::reportProblem(Problem problem)
 {
+    emit problemFound(problem);
+    if (problem == Problem::FirmwareNotSaved) {
+        emit youHaveProblem(QLatin1String(savingFailed), QLatin1String(savingAdvice));
+        return;
+    }
     // The detail is present but empty: the window then ends the text with a line break.
     emit youHaveProblem(QLatin1String(connectionProblem), QLatin1String(""));
 }
@@ -158,7 +163,7 @@ void UpdateChecker::reportConnectionProblem()
 void UpdateChecker::exitSlot()
 {
     logLine("UpdateChecker::exitSlot");
-    reportConnectionProblem();
+    reportProblem(Problem::Connection);
 }
 
 void UpdateChecker::onDataReadProgress(qlonglong done, qlonglong total)
@@ -206,7 +211,7 @@ void UpdateChecker::replyFinished()
         return;
     if (replyFailed(currentReply)) {
         logLine("Error by download info file");
-        reportConnectionProblem();
+        reportProblem(Problem::Connection);
         return;
     }
     // The last bytes may come without a readyRead of their own.
@@ -231,7 +236,7 @@ void UpdateChecker::replyFinished()
     switch (check.outcome) {
     case Manifest::Outcome::InformationMissing:
         logLine("Can't find info about version and binary file");
-        reportConnectionProblem();
+        reportProblem(Problem::ManifestIncomplete);
         return;
     case Manifest::Outcome::UpdaterOutdated:
         downloadMainChangeLog();
@@ -257,7 +262,7 @@ bool UpdateChecker::changeLogArrived(const char *failureLogLine)
         return false;
     if (replyFailed(currentReply)) {
         logLine(failureLogLine);
-        reportConnectionProblem();
+        reportProblem(Problem::Connection);
         logLine("Error by download update file");
         emit checkversionError(failureText(currentReply));
         return false;
@@ -294,7 +299,7 @@ void UpdateChecker::replyFinishedOnDone()
         return;
     if (replyFailed(currentReply)) {
         logLine("UpdateChecker::onDone");
-        reportConnectionProblem();
+        reportProblem(Problem::Connection);
         logLine("Error by download update file");
         emit checkversionError(failureText(currentReply));
         return;
@@ -312,7 +317,7 @@ void UpdateChecker::replyFinishedOnDone()
         emit newUpdateFileDownloaded(true);
         return;
     }
-    emit youHaveProblem(QLatin1String(savingFailed), QLatin1String(savingAdvice));
+    reportProblem(Problem::FirmwareNotSaved);
     qWarning().noquote() << savingFailed << store.errorString();
 }
 

@@ -27,6 +27,15 @@ class UpdateChecker : public QObject
     Q_OBJECT
 
 public:
+    // What went wrong, for faces that tell failures apart; the window
+    // shows youHaveProblem's texts alone.
+    enum class Problem {
+        Connection,          // no answer, a failed reply, an unusable address, a stall, an oversize
+        ManifestIncomplete,  // the manifest lacks an entry the check needs
+        FirmwareNotSaved,    // the downloaded image could not be stored
+    };
+    Q_ENUM(Problem)
+
     explicit UpdateChecker(QObject *parent = nullptr);
 
     // The connected unit: its firmware version as decimal text of the
@@ -46,6 +55,8 @@ signals:
     void downloadProgress(int percent);
     void newUpdateFileDownloaded(bool downloaded);
     void youHaveProblem(QString msg, QString msg2);
+    // Emitted just before every youHaveProblem, with the kind of failure.
+    void problemFound(UpdateChecker::Problem problem);
     void changeUpdateFileName(QString filename);
     void startDownloadMainUpdate();
 
@@ -88,7 +99,8 @@ private:
     // which it has reported under `failureLogLine`.
     bool changeLogArrived(const char *failureLogLine);
 
-    void reportConnectionProblem();
+    // Emits problemFound and youHaveProblem with the problem's texts.
+    void reportProblem(Problem problem);
 
     QTimer *timeoutTimer;
     QString mainVersion;

@@ -1,0 +1,183 @@
+#include "parallelunits.h"
+
+#include "benchsupport.h"
+#include "hidsim.h"
+#include "processusage.h"
+#include "unittransferthread.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace ParallelUnits {
+
+namespace {
+
+constexpr int benchUnit = 12;  // EBONY, trailing-header layout
+constexpr double targetShare = 0.9;
+
+struct RunResult
+{
+    int units = 0;
+    qint64 idleKiB = 0;
+    qint64 peakKiB = 0;
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+    qint64 reports = 0;
+    int installed = 0;  // units that reported the update finished with the whole image
+};
+
+std::optional<RunResult> runOnce(const QString &program, int units, const QString &imageFile)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(program, { QStringLiteral("--units-child"), QString::number(units), imageFile });
+    child.waitForFinished(-1);
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split('\n').last().split(' ');
+    if (child.exitCode() != 0 || fields.size() != 6)
+        return std::nullopt;
+    RunResult result;
+    result.units = units;
+    result.idleKiB = fields[0].toLongLong();
+    result.peakKiB = fields[1].toLongLong();
+    result.wallSeconds = fields[2].toDouble();
+    result.cpuSeconds = fields[3].toDouble();
+    result.reports = fields[4].toLongLong();
+    result.installed = fields[5].toInt();
+    return result;
+}
+
+} // namespace
+
+void printTable(const QString &program, const QList<int> &unitCounts, qint64 imageBytes)
+{
+    QList<int> counts = unitCounts;
+    if (!counts.contains(1))
+        counts.prepend(1);
+
+    QTemporaryDir dir;
+    const QString imageFile = dir.filePath(QStringLiteral("image.sb"));
+    QFile file(imageFile);
+    const QByteArray image = Bench::randomImage(imageBytes);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+        qFatal("cannot write %s", qPrintable(imageFile));
+    file.close();
+
+    QTextStream &out = Bench::out();
+    const double imageKiB = double(imageBytes) / 1024;
+    out << "Units in parallel, each on its own thread, writes blocking to the next 1 ms USB frame, "
+        << imageBytes << "-byte image (" << (imageBytes / 60 + 2) << " reports per unit)\n"
+        << "  memory: peak above the idle program with the controllers attached, per unit, less the\n"
+        << "  simulator's copy of the image each controller received (one image per unit)\n"
+        << "  units  reports/s  wall s  KiB/unit  x image  CPU s/unit  vs 0.9 x N x one unit\n";
+    out.flush();
+
+    double oneUnitPace = 0;
+    int lastUnits = 0;  // of the last run that succeeded
+    double lastRatio = 0;
+    double lastBeyondImage = 0;
+    for (int units : counts) {
+        const auto result = runOnce(program, units, imageFile);
+        if (!result) {
+            out << QStringLiteral("  %1  run failed\n").arg(units, 5);
+            out.flush();
+            continue;
+        }
+        const double pace = double(result->reports) / result->wallSeconds;
+        if (units == 1)
+            oneUnitPace = pace;
+        const double perUnitKiB = double(result->peakKiB - result->idleKiB) / units - imageKiB;
+        const double ratio = oneUnitPace > 0 ? pace / (targetShare * units * oneUnitPace) : 0;
+        out << QStringLiteral("  %1  %2  %3  %4  %5  %6  %7%8\n")
+                   .arg(units, 5)
+                   .arg(pace, 9, 'f', 0)
+                   .arg(result->wallSeconds, 6, 'f', 2)
+                   .arg(perUnitKiB, 8, 'f', 0)
+                   .arg(perUnitKiB / imageKiB, 7, 'f', 2)
+                   .arg(result->cpuSeconds / units, 10, 'f', 3)
+                   .arg(ratio, 5, 'f', 2)
+                   .arg(result->installed == units
+                            ? QString()
+                            : QStringLiteral("  (only %1 of %2 units installed)").arg(result->installed).arg(units));
+        out.flush();
+        lastUnits = units;
+        lastRatio = ratio;
+        lastBeyondImage = perUnitKiB / imageKiB - 1;
+    }
+    if (lastUnits == 0)
+        return;
+    out << QStringLiteral("  with %1 units: aggregate %2 the target of 0.9 x %1 x one unit (ratio %3); "
+                          "memory beyond the image per unit %4 x image (target: below 1)\n")
+               .arg(lastUnits)
+               .arg(lastRatio >= 1 ? QStringLiteral("meets") : QStringLiteral("MISSES"))
+               .arg(lastRatio, 0, 'f', 2)
+               .arg(lastBeyondImage, 0, 'f', 2);
+    out.flush();
+}
+
+int runChild(int units, const QString &imageFile)
+{
+    HidSim::reset();
+    std::vector<HidSim::Controller> controllers;
+    for (int i = 0; i < units; ++i) {
+        controllers.push_back(HidSim::attachModel(benchUnit));
+        controllers.back()->setWritePacing(HidSim::WritePacing::UsbFrame);
+    }
+    // The simulator keeps a copy of every report; drop them as they come so
+    // that only the program and the received images are measured.
+    QTimer drain;
+    QObject::connect(&drain, &QTimer::timeout, [&controllers] {
+        for (const HidSim::Controller &controller : controllers)
+            controller->clearWrittenReports();
+    });
+    drain.start(50);
+
+    std::vector<std::unique_ptr<UnitTransferThread>> threads;
+    int running = units;
+    for (const HidSim::Controller &controller : controllers) {
+        const ControllerEntry entry { benchUnit, { QByteArray::fromStdString(controller->path()) } };
+        threads.push_back(std::make_unique<UnitTransferThread>(entry, imageFile));
+        QObject::connect(threads.back().get(), &QThread::finished, qApp, [&running] {
+            if (--running == 0)
+                QCoreApplication::quit();
+        });
+    }
+
+    // Each engine asks for the program directory as it is made. Qt caches
+    // that path on the first call without a lock: make that call here,
+    // before the threads race to make it.
+    QCoreApplication::applicationDirPath();
+
+    const qint64 idle = ProcessUsage::peakRssKiB();
+    const double cpuBefore = ProcessUsage::cpuSeconds();
+    const qint64 startNs = Bench::nowNs();
+    for (const auto &thread : threads)
+        thread->start();
+    QCoreApplication::exec();
+    const double cpuSeconds = ProcessUsage::cpuSeconds() - cpuBefore;
+    const qint64 peak = ProcessUsage::peakRssKiB();
+
+    qint64 lastCompletedNs = startNs;
+    qint64 reports = 0;
+    int installed = 0;
+    QFile file(imageFile);
+    const QByteArray image = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    for (int i = 0; i < units; ++i) {
+        threads[i]->wait();
+        lastCompletedNs = qMax(lastCompletedNs, threads[i]->completedAtNs());
+        reports += threads[i]->reportsSent();
+        installed += threads[i]->installed() && controllers[i]->receivedImage() == image;
+    }
+    std::printf("%lld %lld %.6f %.6f %lld %d\n", static_cast<long long>(idle), static_cast<long long>(peak),
+                double(lastCompletedNs - startNs) / 1e9, cpuSeconds, static_cast<long long>(reports), installed);
+    return 0;
+}
+
+} // namespace ParallelUnits

@@ -49,6 +49,7 @@ UpdateSession::UpdateSession(QObject *parent)
     connect(engine, &TransferEngine::updateFinished, this, [this] { emit updateFinished(installation()); });
     connect(engine, &TransferEngine::failed, this, &UpdateSession::onTransferFailed);
     connect(engine, &TransferEngine::stopped, this, &UpdateSession::transferStopped);
+    connect(engine, &TransferEngine::phaseChanged, this, &UpdateSession::controllerPhaseChanged);
 }
 
 // The engine and the checker, children, go after the worker thread; the

@@ -139,6 +139,7 @@ signals:
     void updateFinished(UpdateSession::Installation installation);
     void transferFailed(TransferEngine::Failure failure);
     void transferStopped();
+    void controllerPhaseChanged(TransferEngine::Phase phase);
 
     // The device log.
     void logProgress(int percent);

@@ -49,9 +49,9 @@ void CheckCommand::onFirmwareOffered(int)
 
 // With the hand-placed override file the check offers no version: the
 // file is taken as it is.
-void CheckCommand::onFirmwareReady(const UpdateSession::FirmwareFile &file)
+void CheckCommand::onFirmwareReady(const FirmwareFile &file)
 {
-    if (file.source != UpdateSession::FirmwareSource::HandPlaced || !checking())
+    if (file.source != FirmwareFile::Source::HandPlaced || !checking())
         return;
     emit event(FlashEvents::overrideFile(file.path));
     onHandPlacedFile(file.path);

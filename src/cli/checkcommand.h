@@ -27,7 +27,7 @@ protected:
     void startCheck();
 
 private:
-    void onFirmwareReady(const UpdateSession::FirmwareFile &file);
+    void onFirmwareReady(const FirmwareFile &file);
 };
 
 #endif // CHECKCOMMAND_H

@@ -79,7 +79,7 @@ void UpdateCommand::confirm(bool yes)
     }
     if (!request.file.isEmpty()) {
         session.useFirmwareFile(request.file);
-    } else if (session.firmwareFile().source == UpdateSession::FirmwareSource::HandPlaced) {
+    } else if (session.firmwareFile().source == FirmwareFile::Source::HandPlaced) {
         startTransfer();
     } else {
         stage = Stage::Downloading;
@@ -90,21 +90,21 @@ void UpdateCommand::confirm(bool yes)
 
 // The image the session sends: the downloaded firmware is announced, a
 // given file goes as it is; the hand-placed file was announced by the check.
-void UpdateCommand::onFirmwareReady(const UpdateSession::FirmwareFile &file)
+void UpdateCommand::onFirmwareReady(const FirmwareFile &file)
 {
     if (isFinished())
         return;
     switch (file.source) {
-    case UpdateSession::FirmwareSource::Downloaded:
+    case FirmwareFile::Source::Downloaded:
         if (stage != Stage::Downloading)
             return;
         emit event(FlashEvents::firmwareStored(file.path));
         startTransfer();
         return;
-    case UpdateSession::FirmwareSource::Given:
+    case FirmwareFile::Source::Given:
         startTransfer();
         return;
-    case UpdateSession::FirmwareSource::HandPlaced:
+    case FirmwareFile::Source::HandPlaced:
         return;
     }
 }

@@ -29,7 +29,7 @@ private:
     enum class Stage { Checking, Confirming, Downloading, Transferring };
 
     void askToSend(const QString &question);
-    void onFirmwareReady(const UpdateSession::FirmwareFile &file);
+    void onFirmwareReady(const FirmwareFile &file);
     void startTransfer();
     void announceTransfer();
     void connectTransfer();

@@ -26,7 +26,7 @@ MainWindow::MainWindow(QWidget *parent)
         onLogDownloadFinished();
     });
     connect(session, &UpdateSession::firmwareReady, this,
-            [this](const UpdateSession::FirmwareFile &file) { onChangeUpdateFileName(file.path); });
+            [this](const FirmwareFile &file) { onChangeUpdateFileName(file.path); });
     connect(session, &UpdateSession::upToDate, this, &MainWindow::onYouHaveLastVersion);
     connect(session, &UpdateSession::checkFailed, this,
             [this](const UpdateSession::CheckProblem &problem) { onYouHaveProblem(problem.message, problem.detail); });

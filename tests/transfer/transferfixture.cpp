@@ -94,6 +94,8 @@ bool Rig::connect(const QByteArray &image)
         qWarning() << "no controller connected";
         return false;
     }
+    if (unitType == mossUnitType)
+        engine.setPath(TransferEngine::Path::LibraryCall);
     return true;
 }
 

@@ -2,7 +2,6 @@
 
 #include "devlog/logdownloader.h"
 #include "protocol/models.h"
-#include "update/firmwarefiles.h"
 
 #include <QThread>
 
@@ -12,7 +11,7 @@ UpdateSession::UpdateSession(QObject *parent)
     , engine(new TransferEngine(&controllerLink, this))
 {
     // Faces on another thread receive the values queued.
-    qRegisterMetaType<UpdateSession::FirmwareFile>();
+    qRegisterMetaType<FirmwareFile>();
     qRegisterMetaType<UpdateSession::CheckProblem>();
     qRegisterMetaType<UpdateSession::DeviceLog>();
     qRegisterMetaType<UpdateSession::Installation>();
@@ -28,17 +27,10 @@ UpdateSession::UpdateSession(QObject *parent)
             [this](UpdateChecker::Problem problem) { lastProblem = problem; });
     connect(updateChecker, &UpdateChecker::youHaveProblem, this,
             [this](const QString &msg, const QString &msg2) { emit checkFailed({ lastProblem, msg, msg2 }); });
-    // A hand-placed file is named before the checker says a file is ready;
-    // a ready file that was not named is the downloaded one.
-    connect(updateChecker, &UpdateChecker::changeUpdateFileName, this,
-            [this](const QString &path) { firmware = { path, FirmwareSource::HandPlaced }; });
-    connect(updateChecker, &UpdateChecker::newUpdateFileDownloaded, this, [this](bool ready) {
-        if (!ready)
-            return;
-        if (firmware.source != FirmwareSource::HandPlaced)
-            firmware = { FirmwareFiles::updateFilePath(), FirmwareSource::Downloaded };
-        engine->setUpdateFileName(firmware.path);
-        emit firmwareReady(firmware);
+    connect(updateChecker, &UpdateChecker::firmwareReady, this, [this](const FirmwareFile &file) {
+        firmware = file;
+        engine->setUpdateFileName(file.path);
+        emit firmwareReady(file);
     });
 
     connect(engine, &TransferEngine::transferStarted, this, &UpdateSession::transferStarted);
@@ -81,7 +73,7 @@ bool UpdateSession::connectFirst()
 {
     if (!controllerLink.connectFirst())
         return false;
-    handOverToLog();
+    onConnected();
     return true;
 }
 
@@ -89,8 +81,16 @@ bool UpdateSession::connectTo(const ControllerEntry &entry)
 {
     if (!controllerLink.connectTo(entry))
         return false;
-    handOverToLog();
+    onConnected();
     return true;
+}
+
+// The model decides how its image is sent.
+void UpdateSession::onConnected()
+{
+    engine->setPath(controllerLink.unitType() == mossUnitType ? TransferEngine::Path::LibraryCall
+                                                               : TransferEngine::Path::ReportStream);
+    handOverToLog();
 }
 
 // The log download works on single units only.
@@ -120,9 +120,14 @@ void UpdateSession::openUpdaterDownload()
 
 void UpdateSession::useFirmwareFile(const QString &path)
 {
-    firmware = { path, FirmwareSource::Given };
+    firmware = { path, FirmwareFile::Source::Given };
     engine->setUpdateFileName(path);
     emit firmwareReady(firmware);
+}
+
+void UpdateSession::setFirmwarePath(const QString &path)
+{
+    updateChecker->setFirmwarePath(path);
 }
 
 void UpdateSession::startOrStopTransfer()
@@ -137,7 +142,7 @@ void UpdateSession::stopTransfer()
 
 UpdateSession::Installation UpdateSession::installation() const
 {
-    return controllerLink.unitType() == mossUnitType ? Installation::OnItsOwn : Installation::Watched;
+    return engine->path() == TransferEngine::Path::LibraryCall ? Installation::OnItsOwn : Installation::Watched;
 }
 
 // A controller that has gone leaves dead handles: they are closed before

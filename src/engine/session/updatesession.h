@@ -31,20 +31,6 @@ class UpdateSession : public QObject
     Q_OBJECT
 
 public:
-    // Where the image a transfer sends comes from.
-    enum class FirmwareSource {
-        Downloaded,  // the offered firmware, stored by the check
-        HandPlaced,  // the override file in the program directory: no online check
-        Given,       // a file the face named (the flasher's --file)
-    };
-    Q_ENUM(FirmwareSource)
-
-    struct FirmwareFile
-    {
-        QString path;
-        FirmwareSource source = FirmwareSource::Downloaded;
-    };
-
     // Why a check or a download ended without an offer: the kind, for faces
     // that tell them apart, and the checker's own two texts, which the
     // window shows.
@@ -92,6 +78,8 @@ public:
     void openUpdaterDownload();
     // Takes `path` as the image to send, without a check: firmwareReady.
     void useFirmwareFile(const QString &path);
+    // Downloads go to `path` instead of the program directory's "updater.sb".
+    void setFirmwarePath(const QString &path);
     FirmwareFile firmwareFile() const { return firmware; }
 
     // The transfer of the image firmwareReady named. startOrStopTransfer() is
@@ -127,7 +115,7 @@ signals:
     void upToDate();
     void checkFailed(const UpdateSession::CheckProblem &problem);
     void downloadProgress(int percent);
-    void firmwareReady(const UpdateSession::FirmwareFile &file);
+    void firmwareReady(const FirmwareFile &file);
     void updaterDownloadOpened();
 
     // The transfer and the controller's verdict.
@@ -146,7 +134,9 @@ signals:
     void logFinished(const UpdateSession::DeviceLog &log);
 
 private:
-    // Hands the connected single unit to the log downloader.
+    // Sets the transfer's path for the connected model and hands it to the
+    // log downloader.
+    void onConnected();
     void handOverToLog();
     void onTransferFailed(TransferEngine::Failure failure);
     void onLogFinished(bool complete);
@@ -162,7 +152,6 @@ private:
     QString logFileProblem;
 };
 
-Q_DECLARE_METATYPE(UpdateSession::FirmwareFile)
 Q_DECLARE_METATYPE(UpdateSession::CheckProblem)
 Q_DECLARE_METATYPE(UpdateSession::DeviceLog)
 

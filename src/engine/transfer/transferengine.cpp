@@ -33,10 +33,8 @@ TransferEngine::TransferEngine(ControllerLink *link, QObject *parent)
     , updateFile(FirmwareFiles::updateFilePath())
     , transferTimer(new QTimer(this))
 {
-    // The model decides the path at each tick: the link may have connected
-    // another controller since the last transfer.
     connect(transferTimer, &QTimer::timeout, this, [this] {
-        if (usesClosedLibrary())
+        if (transferPath == Path::LibraryCall)
             transmitSlotUTP();
         else
             transmitSlot();
@@ -48,11 +46,6 @@ TransferEngine::~TransferEngine() = default;
 void TransferEngine::setUpdateFileName(const QString &fileName)
 {
     updateFile.setFileName(fileName);
-}
-
-bool TransferEngine::usesClosedLibrary() const
-{
-    return link->unitType() == mossUnitType;
 }
 
 int TransferEngine::reportCount() const

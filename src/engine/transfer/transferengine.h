@@ -55,6 +55,15 @@ public:
     };
     Q_ENUM(Phase)
 
+    // How the image reaches the controller once it is ready for it: as a
+    // stream of data reports, or through the closed transfer library's call.
+    // The start, the ready poll, the end and the result phase are the same.
+    enum class Path {
+        ReportStream,
+        LibraryCall,
+    };
+    Q_ENUM(Path)
+
     explicit TransferEngine(ControllerLink *link, QObject *parent = nullptr);
     ~TransferEngine() override;
 
@@ -78,8 +87,9 @@ public:
 
     Phase phase() const { return currentPhase; }
 
-    // True for the model whose image the closed transfer library moves.
-    bool usesClosedLibrary() const;
+    // The path of the connected model; the report stream unless set.
+    void setPath(Path path) { transferPath = path; }
+    Path path() const { return transferPath; }
 
     int reportsSent() const { return packetIndex; }
     int reportCount() const;
@@ -132,6 +142,7 @@ private:
     QFile updateFile;
     QByteArray firmwareImage;
 
+    Path transferPath = Path::ReportStream;
     Phase currentPhase = Phase::NothingSent;
     bool inLibraryCall = false;
     bool stopPending = false;  // stop() during the library call

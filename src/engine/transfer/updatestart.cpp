@@ -30,7 +30,7 @@ void TransferEngine::startOrStop()
 
     // Without its closed library a MOSS controller cannot be updated: say so
     // before anything is written to it.
-    if (!transferTimer->isActive() && usesClosedLibrary()) {
+    if (!transferTimer->isActive() && transferPath == Path::LibraryCall) {
         const UtpLibrary::Lookup library = UtpLibrary::lookup();
         if (!library.update) {
             qDebug().noquote() << "closed transfer library not usable:" << library.problem;

@@ -1,7 +1,22 @@
 #ifndef FIRMWAREFILES_H
 #define FIRMWAREFILES_H
 
+#include <QMetaType>
 #include <QString>
+
+// An image ready to be sent, and where it came from.
+struct FirmwareFile
+{
+    enum class Source {
+        Downloaded,  // the offered firmware, stored by the update check
+        HandPlaced,  // the override file in the program directory: no online check
+        Given,       // a file a face named (the flasher's --file)
+    };
+
+    QString path;
+    Source source = Source::Downloaded;
+};
+Q_DECLARE_METATYPE(FirmwareFile)
 
 // The files of the update service in the program directory.
 namespace FirmwareFiles {

@@ -67,6 +67,7 @@ UpdateChecker::UpdateChecker(QObject *parent)
     : QObject(parent)
     , timeoutTimer(new QTimer(this))
     , mainBinaryUrl(QStringLiteral(TAVORO_MAIN_BINARY_PLACEHOLDER))
+    , firmwarePath(FirmwareFiles::updateFilePath())
 {
     connect(timeoutTimer, &QTimer::timeout, this, &UpdateChecker::exitSlot);
     connect(&networkManager, &QNetworkAccessManager::authenticationRequired,
@@ -79,6 +80,11 @@ UpdateChecker::UpdateChecker(QObject *parent)
 void UpdateChecker::setCurrentVersion(const QString &version)
 {
     currentVersion = version;
+}
+
+void UpdateChecker::setFirmwarePath(const QString &path)
+{
+    firmwarePath = path;
 }
 
 void UpdateChecker::setUnitType(int type)
@@ -94,6 +100,7 @@ void UpdateChecker::checkVersion()
     if (QFile::exists(overrideFile)) {
         emit changeUpdateFileName(overrideFile);
         emit newUpdateFileDownloaded(true);
+        emit firmwareReady({ overrideFile, FirmwareFile::Source::HandPlaced });
         return;
     }
 
@@ -306,7 +313,7 @@ void UpdateChecker::replyFinishedOnDone()
     }
     httpReadyRead2();
 
-    FirmwareStore store(FirmwareFiles::updateFilePath());
+    FirmwareStore store(firmwarePath);
     const bool stored = store.store(firmwareData);
     currentReply->deleteLater();
     currentReply = nullptr;
@@ -315,6 +322,7 @@ void UpdateChecker::replyFinishedOnDone()
 
     if (stored) {
         emit newUpdateFileDownloaded(true);
+        emit firmwareReady({ firmwarePath, FirmwareFile::Source::Downloaded });
         return;
     }
     reportProblem(Problem::FirmwareNotSaved);

@@ -1,6 +1,8 @@
 #ifndef UPDATECHECKER_H
 #define UPDATECHECKER_H
 
+#include "firmwarefiles.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QNetworkAccessManager>
@@ -42,6 +44,9 @@ public:
     // version byte, and its unit type (selects the manifest's model key).
     void setCurrentVersion(const QString &version);
     void setUnitType(int type);
+    // Where the downloaded firmware is stored; the program directory's
+    // "updater.sb" unless set.
+    void setFirmwarePath(const QString &path);
 
     // Starts a check with the values set last. A hand-placed override file
     // in the program directory takes the place of the online check.
@@ -58,6 +63,8 @@ signals:
     // Emitted just before every youHaveProblem, with the kind of failure.
     void problemFound(UpdateChecker::Problem problem);
     void changeUpdateFileName(QString filename);
+    // After newUpdateFileDownloaded(true): the image that is now ready.
+    void firmwareReady(const FirmwareFile &file);
     void startDownloadMainUpdate();
 
 public slots:
@@ -105,6 +112,7 @@ private:
     QTimer *timeoutTimer;
     QString mainVersion;
     QString mainBinaryUrl;
+    QString firmwarePath;
     QString mainChangeLogUrl;
     QString firmwareVersion;
     QString firmwareChangeLogUrl;

@@ -2,7 +2,7 @@
 
 #include "protocol/models.h"
 #include "eventloop.h"
-#include "transfer/libraryprogress.h"
+#include "transfer/libraryprogressscope.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -1,7 +1,7 @@
 // The report path: one step of the firmware transfer per tick of the
 // transfer timer. transferStart with the image's MD5 text, then after the
 // controller's statusReady one report of 60 image bytes per tick, the last
-// one a transferEnd; then the result phase (updateresult.cpp).
+// one a transferEnd; then the result phase (transferengine_result.cpp).
 
 #include "transferengine.h"
 

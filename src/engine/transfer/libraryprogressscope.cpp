@@ -1,4 +1,4 @@
-#include "libraryprogress.h"
+#include "libraryprogressscope.h"
 
 #include "transferengine.h"
 

@@ -1,5 +1,5 @@
-#ifndef LIBRARYPROGRESS_H
-#define LIBRARYPROGRESS_H
+#ifndef LIBRARYPROGRESSSCOPE_H
+#define LIBRARYPROGRESSSCOPE_H
 
 class TransferEngine;
 
@@ -20,4 +20,4 @@ public:
 // the call. Does nothing while no library call runs.
 void libraryProgressCallback(int current, int total);
 
-#endif // LIBRARYPROGRESS_H
+#endif // LIBRARYPROGRESSSCOPE_H

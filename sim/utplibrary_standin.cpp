@@ -1,4 +1,4 @@
-#include "utplibrary.h"
+#include "platform/utplibrary.h"
 
 namespace UtpLibrary {
 

@@ -2,7 +2,7 @@
 // reads the named file in steps, reporting progress and a few log lines as
 // the real library does, and touches no device.
 
-#include "vuzovididi.h"
+#include "platform/vuzovididi.h"
 
 #include <QFile>
 #include <QString>

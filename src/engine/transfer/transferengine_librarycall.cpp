@@ -9,7 +9,7 @@
 #include "device/hidstrings.h"
 #include "protocol/models.h"
 #include "protocol/reports.h"
-#include "libraryprogress.h"
+#include "libraryprogressscope.h"
 #include "platform/utplibrary.h"
 
 #include <QDebug>

@@ -3,7 +3,9 @@
 #include "checkcommand.h"
 #include "listcommand.h"
 #include "logcommand.h"
+#include "updateallcommand.h"
 #include "updatecommand.h"
+#include "watchcommand.h"
 
 #include "protocol/models.h"
 
@@ -23,7 +25,11 @@ std::unique_ptr<Command> Command::create(const FlashRequest &request, bool canAs
     case FlashRequest::Command::Check:
         return std::make_unique<CheckCommand>(request, canAsk);
     case FlashRequest::Command::Update:
+        if (request.all)
+            return std::make_unique<UpdateAllCommand>(request, canAsk);
         return std::make_unique<UpdateCommand>(request, canAsk);
+    case FlashRequest::Command::Watch:
+        return std::make_unique<WatchCommand>(request, canAsk);
     case FlashRequest::Command::Log:
         return std::make_unique<LogCommand>(request, canAsk);
     case FlashRequest::Command::None:
@@ -76,10 +82,15 @@ void Command::emitProgress(const QString &phase, int percent, int done, int tota
 
 void Command::finish(const Outcome &outcome)
 {
+    finish(outcome, FlashEvents::result(outcome.code, outcome.name, outcome.message));
+}
+
+void Command::finish(const Outcome &outcome, const FlashEvent &lastEvent)
+{
     if (done)
         return;
     done = true;
     qDebug().noquote() << "flasher result" << int(outcome.code) << outcome.message;
-    emit event(FlashEvents::result(outcome.code, outcome.name, outcome.message));
+    emit event(lastEvent);
     emit finished(int(outcome.code));
 }

@@ -45,8 +45,10 @@ signals:
 protected:
     Command(const FlashRequest &request, bool canAsk);
 
-    // Ends the run with its result; later calls are ignored.
+    // Ends the run with its result; later calls are ignored. A station ends
+    // with `lastEvent`, its summary, in place of a result.
     void finish(const Outcome &outcome);
+    void finish(const Outcome &outcome, const FlashEvent &lastEvent);
     bool isFinished() const { return done; }
 
     // `entry` as the user is shown it; `opened`: the link that tried to open it.

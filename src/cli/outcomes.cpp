@@ -148,6 +148,27 @@ Outcome installed(UpdateSession::Installation installation)
                       "it then runs the new firmware."));
 }
 
+Outcome handPlacedAtStation(const QString &path)
+{
+    return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   tr("A hand-placed update file is in place (%1), and a station cannot tell which model it is for: "
+                      "give it with --file, or remove it, then run again.").arg(path));
+}
+
+Outcome severalModels(const QString &file)
+{
+    return outcome(ExitCode::SeveralControllers, QStringLiteral("several-models"),
+                   tr("Controllers of several models are attached, and %1 is for one: attach only controllers of "
+                      "its model, or run without --file.").arg(file));
+}
+
+Outcome mossNotAlone()
+{
+    return outcome(ExitCode::NotSupported, QStringLiteral("not-supported"),
+                   tr("Several MOSS controllers are attached, and their transfer library cannot tell them apart: "
+                      "flash them one at a time."));
+}
+
 Outcome pairHasNoLog()
 {
     return outcome(ExitCode::NotSupported, QStringLiteral("not-supported"),

@@ -48,6 +48,13 @@ Outcome notConfirmed();
 Outcome unusableFile(const QString &path, bool exists);
 Outcome installed(UpdateSession::Installation installation);
 
+// A station.
+Outcome handPlacedAtStation(const QString &path);
+// --file for controllers of several models.
+Outcome severalModels(const QString &file);
+// The closed library cannot tell two MOSS controllers apart.
+Outcome mossNotAlone();
+
 // The device log.
 Outcome pairHasNoLog();
 Outcome logDownloaded(qint64 bytes);

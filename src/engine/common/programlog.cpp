@@ -56,8 +56,22 @@ void ProgramLog::setConsoleMirror(bool on)
     consoleMirror = on;
 }
 
-void logMessageHandler(QtMsgType, const QMessageLogContext &, const QString &message)
+namespace {
+
+// What the lines of the calling thread concern, such as one controller of
+// several flashed at once.
+thread_local QString threadSubject;
+
+} // namespace
+
+void ProgramLog::setThreadSubject(const QString &subject)
 {
+    threadSubject = subject;
+}
+
+void logMessageHandler(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    const QString message = threadSubject.isEmpty() || text.isEmpty() ? text : threadSubject + QLatin1String(": ") + text;
     QMutexLocker locker(&logMutex);
 
     if (!logFile)

@@ -26,6 +26,10 @@ namespace ProgramLog {
 // JSON lines. Any thread.
 void setConsoleMirror(bool on);
 
+// Names what every later line of the calling thread concerns (such as
+// "EBONY /dev/hidraw3"); the lines start with it. Empty: nothing.
+void setThreadSubject(const QString &subject);
+
 // Pure formatting, exposed for tests.
 QString fileNameFor(const QDateTime &firstMessageTime);  // "yyyy-MM-dd_hh_mm_ss.log"
 QByteArray fileLine(const QDateTime &time, const QString &message);    // UTF-8, ends in LF

@@ -108,6 +108,13 @@ void UpdateSession::checkForUpdate()
     updateChecker->checkVersion();
 }
 
+void UpdateSession::checkFor(int unitType, quint8 version)
+{
+    updateChecker->setCurrentVersion(QString::number(version));
+    updateChecker->setUnitType(unitType);
+    updateChecker->checkVersion();
+}
+
 void UpdateSession::downloadFirmware()
 {
     updateChecker->onNeedDownloadNewFirmware();

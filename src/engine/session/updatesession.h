@@ -71,6 +71,9 @@ public:
     // firmwareOffered, updaterOffered, upToDate, firmwareReady (a hand-placed
     // file, with no online check) or checkFailed.
     void checkForUpdate();
+    // The same check for a controller of `unitType` that runs `version`,
+    // without connecting to one: a station checks each model once.
+    void checkFor(int unitType, quint8 version);
     // The answers to the offers: download the offered firmware (ends in
     // firmwareReady or checkFailed), or open the updater's download address
     // (ends in updaterDownloadOpened).

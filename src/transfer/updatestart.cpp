@@ -3,6 +3,8 @@
 
 #include "transferengine.h"
 
+#include "platform/timerresolution.h"
+
 #include <QDebug>
 #include <QTimer>
 
@@ -54,6 +56,8 @@ void TransferEngine::startOrStop()
     }
 
     transferTimer = new QTimer;
+    transferTimer->setTimerType(Qt::PreciseTimer);
+    new TimerResolution(transferTimer);
     if (usesClosedLibrary())
         connect(transferTimer, &QTimer::timeout, this, &TransferEngine::transmitSlotUTP);
     else

@@ -6,7 +6,8 @@
 # installer nor the uninstaller runs while the program does; the upgrade
 # removes the file the new version no longer ships and keeps every file the
 # program or the user wrote; the uninstaller removes the program, its
-# Start-menu entry and its Apps entry and keeps those files too.
+# Start-menu entry and its Apps entry and keeps those files too. With
+# TAVORO_SIGN_ROOT set, the uninstaller the installer wrote must be signed.
 #
 #   check-installer-under-wine.sh INSTALLER CPACK_CONFIG WORK
 #
@@ -113,6 +114,11 @@ expect_files "upgraded" "${program_files[@]}" "${user_files[@]}"
 [ "$(apps_value DisplayVersion)" = "$version" ] || fail "Apps entry version '$(apps_value DisplayVersion)' after the upgrade"
 size="$(apps_value EstimatedSize)"
 [[ "$size" =~ ^dword:0*[1-9a-f][0-9a-f]*$ ]] || fail "Apps entry EstimatedSize '$size'"
+if [ -n "${TAVORO_SIGN_ROOT:-}" ]; then
+    osslsigncode verify -CAfile "$TAVORO_SIGN_ROOT" -in "$program_dir/Uninstall.exe" 2>&1 \
+        | grep -q '^Signature verification: ok' || fail "the uninstaller it wrote is not signed"
+    echo "the uninstaller it wrote is signed"
+fi
 echo "upgraded to $version: retired.dll removed, the user's files kept, EstimatedSize $((16#${size#dword:})) KiB"
 
 run "$program_dir/Uninstall.exe" /S || fail "the uninstaller failed"

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# Runs the Windows installer silently under Wine, in a Wine prefix of its
-# own, as the user of that prefix, through a whole life: an earlier version
-# is installed (made here from the same program directory with one more
-# file, retired.dll), the program writes its files, and neither the
-# installer nor the uninstaller runs while the program does; the upgrade
-# removes the file the new version no longer ships and keeps every file the
-# program or the user wrote; the uninstaller removes the program, its
-# Start-menu entry and its Apps entry and keeps those files too. With
-# TAVORO_SIGN_ROOT set, the uninstaller the installer wrote must be signed.
+# Takes the Windows installer silently through a user's life under Wine, in
+# a prefix of its own: an earlier version (the same files plus retired.dll)
+# installed; the program's files written; installer and uninstaller refused
+# while the program runs; the upgrade drops retired.dll and keeps the
+# user's files (and, with TAVORO_SIGN_ROOT, writes a signed uninstaller);
+# the uninstaller removes the program, its menu and Apps entries, not them.
 #
 #   check-installer-under-wine.sh INSTALLER CPACK_CONFIG WORK
 #
@@ -22,8 +19,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 [ -f "$installer" ] || fail "no installer $installer (run cpack first)"
 version="$(basename "$installer" | sed -n 's/^tavoro-updater-\(.*\)-win64\.exe$/\1/p')"
 
-rm -rf "$work"
-mkdir -p "$work"
+rm -rf "$work" && mkdir -p "$work"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
 if [ -n "${TAVORO_WINE_TEMPLATE:-}" ]; then
     cp -a "$TAVORO_WINE_TEMPLATE" "$WINEPREFIX"
@@ -44,12 +40,7 @@ user_files=(2024-01-02_03_04_05.log 2024-01-02_03_04_05_log.enc updater.sb updat
 
 # Runs a Windows program silently and waits for it and whatever it started
 # (an uninstaller copies itself elsewhere and returns at once).
-run() {
-    local status=0
-    wine "$@" >>"$work/wine.txt" 2>&1 || status=$?
-    wineserver -w
-    return $status
-}
+run() { wine "$@" >>"$work/wine.txt" 2>&1; local status=$?; wineserver -w; return $status; }
 # The Apps entry's value $1 as Wine keeps it in user.reg ("0.14", dword:...);
 # empty without one. The registry is written out when the server ends.
 apps_value() {
@@ -59,16 +50,11 @@ apps_value() {
     ' "$WINEPREFIX/user.reg"
 }
 expect_files() {
-    local what="$1"
-    shift
-    for file in "$@"; do
-        [ -f "$program_dir/$file" ] || fail "$what: no $file in $program_dir: $(ls "$program_dir" 2>&1)"
-    done
+    for file in "${@:2}"; do [ -f "$program_dir/$file" ] || fail "$1: no $file: $(ls "$program_dir" 2>&1)"; done
 }
 
 # An earlier version: the same program directory and one more file.
-mkdir -p "$work/earlier"
-echo "retired" >"$work/earlier/retired.dll"
+mkdir -p "$work/earlier" && echo "retired" >"$work/earlier/retired.dll"
 dist="$(dirname "$installer")/dist"
 cpack --config "$cpack_config" -G NSIS -B "$work/earlier-package" -D CPACK_PACKAGE_VERSION=0.13 \
     -D CPACK_PACKAGE_FILE_NAME=earlier -D CPACK_NSIS_COMPRESSOR=zlib \
@@ -100,10 +86,8 @@ wine "$installer" /S >>"$work/wine.txt" 2>&1 || status=$?
 # and runs that copy): what counts is that the copy removed nothing.
 wine "$program_dir/Uninstall.exe" /S >>"$work/wine.txt" 2>&1
 sleep 3
-kill $program_pid
-wait $program_pid 2>/dev/null
-program_pid=""
-wineserver -w
+kill $program_pid && wait $program_pid 2>/dev/null
+program_pid="" && wineserver -w
 expect_files "after refusing" "${program_files[@]}" retired.dll
 [ "$(apps_value DisplayVersion)" = 0.13 ] || fail "upgraded while the program ran"
 echo "installer and uninstaller refused while the program ran"
@@ -123,10 +107,7 @@ echo "upgraded to $version: retired.dll removed, the user's files kept, Estimate
 
 run "$program_dir/Uninstall.exe" /S || fail "the uninstaller failed"
 # The uninstaller copies itself elsewhere and runs from there: wait for it.
-for _ in $(seq 1 50); do
-    [ -e "$program_dir/tavoroUpdater.exe" ] || break
-    sleep 0.2
-done
+for _ in $(seq 1 50); do [ -e "$program_dir/tavoroUpdater.exe" ] && sleep 0.2; done
 for file in "${program_files[@]}" platforms; do
     [ -e "$program_dir/$file" ] && fail "the uninstaller left $file behind"
 done

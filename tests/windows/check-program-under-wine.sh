@@ -82,12 +82,9 @@ import -window root "$work/connect.png"
 # A Windows message box copies its title and text with Ctrl+C; Wine hands
 # the clipboard to X, which can take a while when the machine is busy: the
 # copy is tried again until it arrives.
-text=""
 for _ in $(seq 1 10); do
-    xdotool windowfocus --sync "$box" key ctrl+c
-    sleep 1
-    text="$(xclip -o -selection clipboard 2>/dev/null)"
-    [ -n "$text" ] && break
+    xdotool windowfocus --sync "$box" key ctrl+c && sleep 1
+    text="$(xclip -o -selection clipboard 2>/dev/null)" && [ -n "$text" ] && break
 done
 echo "the box says: $text"
 [[ "$text" == *"Device is not found."* ]] || fail "the box does not say 'Device is not found.'"

@@ -12,8 +12,9 @@
 // text for a person or as JSON lines for a script, and asks the user.
 //
 // Text: events on standard output, errors on standard error; progress is
-// one live line on a terminal, clipped to its width, else a line per 10 %. JSON: every event and
-// every percent of progress is one object on standard output.
+// one live line on a terminal, clipped to its width, else a line per 10 %.
+// JSON: every event and every percent of progress is one object on
+// standard output.
 class ConsoleOutput
 {
 public:

@@ -4,7 +4,8 @@
 # installed; the program's files written; installer and uninstaller refused
 # while the program runs; the upgrade drops retired.dll and keeps the
 # user's files (and, with TAVORO_SIGN_ROOT, writes a signed uninstaller);
-# the uninstaller removes the program, its menu and Apps entries, not them.
+# the uninstaller removes the program, its menu and Apps entries, not them;
+# by hand, answering Yes to its offer, it removes the program's own files.
 #
 #   check-installer-under-wine.sh INSTALLER CPACK_CONFIG WORK
 #
@@ -115,3 +116,22 @@ expect_files "uninstalled" "${user_files[@]}"
 [ -e "$start_menu" ] && fail "the Start-menu entry is left behind"
 [ -n "$(apps_value DisplayName)" ] && fail "the Apps entry is left behind"
 echo "uninstalled: program, Start-menu entry and Apps entry removed; kept $(ls "$program_dir" | tr '\n' ' ')"
+
+# Run by hand and answering Yes to its offer, it removes the program's own
+# files only: not a log of another name, nor the hand-placed firmware file.
+run "$installer" /S || fail "installing again failed"
+wine "$program_dir/Uninstall.exe" >>"$work/wine.txt" 2>&1 &
+windows() { xdotool search --onlyvisible --name '^Tavoro updater Uninstall' 2>/dev/null; }
+await() { for _ in $(seq 1 100); do [ "$(windows | wc -l)" -eq "$1" ] && return; sleep 0.2; done; fail "$2"; }
+await 1 "no uninstaller window" && xdotool windowfocus --sync "$(windows | head -n 1)" key Return
+await 2 "no offer to remove the files" && xdotool windowfocus --sync "$(windows | tail -n 1)" key y
+await 1 "the offer stays"
+# Close, once it has finished.
+for _ in $(seq 1 50); do [ -e "$program_dir/Uninstall.exe" ] && sleep 0.2; done
+for _ in $(seq 1 10); do
+    [ -z "$(windows)" ] && break
+    xdotool windowfocus --sync "$(windows | head -n 1)" key Return && sleep 1
+done
+wineserver -w
+[ "$(ls "$program_dir" | tr '\n' ' ')" = "SUPER_MEGA_UPDATE.sb notes.log " ] || fail "left: $(ls "$program_dir")"
+echo "uninstalled by hand, removing the program's files: kept SUPER_MEGA_UPDATE.sb notes.log"

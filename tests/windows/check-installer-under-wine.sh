@@ -122,16 +122,21 @@ echo "uninstalled: program, Start-menu entry and Apps entry removed; kept $(ls "
 run "$installer" /S || fail "installing again failed"
 wine "$program_dir/Uninstall.exe" >>"$work/wine.txt" 2>&1 &
 windows() { xdotool search --onlyvisible --name '^Tavoro updater Uninstall' 2>/dev/null; }
-await() { for _ in $(seq 1 100); do [ "$(windows | wc -l)" -eq "$1" ] && return; sleep 0.2; done; fail "$2"; }
-await 1 "no uninstaller window" && xdotool windowfocus --sync "$(windows | head -n 1)" key Return
-await 2 "no offer to remove the files" && xdotool windowfocus --sync "$(windows | tail -n 1)" key y
-await 1 "the offer stays"
-# Close, once it has finished.
+# Until $1 of its windows are shown, presses key $2 in its first or last
+# ($3: head, tail) window every 3 s: under load a key pressed too early
+# gets lost.
+press_until() {
+    for _ in $(seq 1 10); do
+        for _ in $(seq 1 15); do [ "$(windows | wc -l)" -eq "$1" ] && return; sleep 0.2; done
+        [ -n "$(windows)" ] && xdotool windowfocus --sync "$(windows | "$3" -n 1)" key "$2"
+    done
+    fail "$4"
+}
+press_until 1 - head "no uninstaller window"
+press_until 2 Return head "no offer to remove the files"
+press_until 1 y tail "the offer stays"
 for _ in $(seq 1 50); do [ -e "$program_dir/Uninstall.exe" ] && sleep 0.2; done
-for _ in $(seq 1 10); do
-    [ -z "$(windows)" ] && break
-    xdotool windowfocus --sync "$(windows | head -n 1)" key Return && sleep 1
-done
+press_until 0 Return head "it does not close"
 wineserver -w
 [ "$(ls "$program_dir" | tr '\n' ' ')" = "SUPER_MEGA_UPDATE.sb notes.log " ] || fail "left: $(ls "$program_dir")"
 echo "uninstalled by hand, removing the program's files: kept SUPER_MEGA_UPDATE.sb notes.log"

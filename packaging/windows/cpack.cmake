@@ -17,14 +17,16 @@ set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/src/app/icons/tavoro-updater.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/src/app/icons/tavoro-updater.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME tavoroUpdater.exe)
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+
 # Both packages hold the program directory as the windows-dist target made
 # it (stripped; signed there by scripts/build-windows when it signs), so that
 # the zip, the installer and dist/ carry the very same files.
 set(CPACK_INSTALL_CMAKE_PROJECTS "")
 set(CPACK_INSTALLED_DIRECTORIES "${CMAKE_BINARY_DIR}/dist;.")
 
-# Both refuse to run while a program runs, which holds the named mutex
-# ProcessSetup::runningMutexName (src/app/processsetup.h).
+# The installer and the uninstaller refuse to run while a program runs,
+# which holds the named mutex ProcessSetup::runningMutexName
+# (src/app/processsetup.h); a silent install then ends with exit code 3.
 set(refuse_while_running [=[
 !macro TavoroRefuseWhileRunning
   System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "TavoroUpdaterRunning") p .r9'

@@ -1,5 +1,6 @@
 // tavoro-flash: the updater's engine behind a command line.
 
+#include "common/processsetup.h"
 #include "common/programlog.h"
 #include "commandline.h"
 #include "consoleoutput.h"
@@ -12,10 +13,9 @@
 #include <QTimer>
 #include <QtDebug>
 
-#include <cstdio>
-
 int main(int argc, char *argv[])
 {
+    ProcessSetup::prepare();
     QNetworkProxyFactory::setUseSystemConfiguration(true);
     QCoreApplication app(argc, argv);
     // The program log as the window writes it, but not on standard output,
@@ -34,8 +34,7 @@ int main(int argc, char *argv[])
         return int(ExitCode::Usage);
     }
     if (request->help) {
-        const QByteArray text = CommandLine::helpText(request->command).toUtf8();
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        Terminal::write(stdout, CommandLine::helpText(request->command));
         return int(ExitCode::Success);
     }
 

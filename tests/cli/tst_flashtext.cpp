@@ -89,20 +89,24 @@ void TestFlashText::progress_data()
     QTest::addColumn<int>("done");
     QTest::addColumn<int>("total");
     QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<int>("columns");  // of the terminal; 0: not known
     QTest::addColumn<QString>("live");
     QTest::addColumn<QString>("step");
 
-    QTest::newRow("counted") << 42 << 1500 << 3334 << qint64(1650) << QStringLiteral("transfer   42 %  909 reports/s  0:03 left")
+    QTest::newRow("counted") << 42 << 1500 << 3334 << qint64(1650) << 80 << QStringLiteral("transfer   42 %  909 reports/s  0:03 left")
                              << QStringLiteral("transfer 40 %");
     // A second started is a second left: the time is rounded up.
-    QTest::newRow("minutes") << 1 << 100 << 100000 << qint64(1000) << QStringLiteral("transfer    1 %  100 reports/s  16:39 left")
+    QTest::newRow("minutes") << 1 << 100 << 100000 << qint64(1000) << 0 << QStringLiteral("transfer    1 %  100 reports/s  16:39 left")
                              << QStringLiteral("transfer 0 %");
-    QTest::newRow("nothing sent yet") << 0 << 0 << 3334 << qint64(0) << QStringLiteral("transfer    0 %")
+    QTest::newRow("nothing sent yet") << 0 << 0 << 3334 << qint64(0) << 0 << QStringLiteral("transfer    0 %")
                                       << QStringLiteral("transfer 0 %");
-    QTest::newRow("done") << 100 << 3334 << 3334 << qint64(3700) << QStringLiteral("transfer  100 %  901 reports/s  0:00 left")
+    QTest::newRow("done") << 100 << 3334 << 3334 << qint64(3700) << 0 << QStringLiteral("transfer  100 %  901 reports/s  0:00 left")
                           << QStringLiteral("transfer 100 %");
-    QTest::newRow("not counted") << 37 << -1 << -1 << qint64(900) << QStringLiteral("transfer   37 %")
+    QTest::newRow("not counted") << 37 << -1 << -1 << qint64(900) << 0 << QStringLiteral("transfer   37 %")
                                  << QStringLiteral("transfer 30 %");
+    // A line as wide as the console would wrap.
+    QTest::newRow("narrow console") << 42 << 1500 << 3334 << qint64(1650) << 20 << QStringLiteral("transfer   42 %  90")
+                                    << QStringLiteral("transfer 40 %");
 }
 
 void TestFlashText::progress()
@@ -111,14 +115,15 @@ void TestFlashText::progress()
     QFETCH(int, done);
     QFETCH(int, total);
     QFETCH(qint64, elapsedMs);
+    QFETCH(int, columns);
     QFETCH(QString, live);
     QFETCH(QString, step);
 
     const ProgressSample sample { QStringLiteral("transfer"), percent, done, total, elapsedMs };
-    QCOMPARE(ProgressLine::liveLine(sample), live);
+    QCOMPARE(ProgressLine::fit(ProgressLine::liveLine(sample), columns), live);
     QCOMPARE(ProgressLine::stepLine(sample), step);
     const QJsonObject json = ProgressLine::json(sample);
-    QCOMPARE(json.contains(QStringLiteral("secondsLeft")), live.endsWith(QLatin1String("left")));
+    QCOMPARE(json.contains(QStringLiteral("secondsLeft")), ProgressLine::liveLine(sample).endsWith(QLatin1String("left")));
     QCOMPARE(json.value(QStringLiteral("done")).toInt(-1), done);
 }
 

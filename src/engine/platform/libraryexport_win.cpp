@@ -9,10 +9,16 @@ namespace LibraryExport {
 QFunctionPointer byOrdinal(const QString &path, int ordinal, QString *problem)
 {
     const QString nativePath = QDir::toNativeSeparators(path);
+    // The DLLs it needs come from its own directory and System32 only, not
+    // from the current directory or PATH.
     HMODULE module = LoadLibraryExW(reinterpret_cast<LPCWSTR>(nativePath.utf16()), nullptr,
-                                    LOAD_WITH_ALTERED_SEARCH_PATH);
+                                    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!module) {
-        *problem = QStringLiteral("cannot load %1: %2").arg(nativePath, qt_error_string(int(GetLastError())));
+        const DWORD error = GetLastError();
+        *problem = QStringLiteral("cannot load %1: %2").arg(nativePath, qt_error_string(int(error)));
+        if (error == ERROR_BAD_EXE_FORMAT)
+            *problem += QStringLiteral(" (error 193: it is not a 64-bit Windows DLL; a 32-bit one cannot be"
+                                       " loaded into this 64-bit program)");
         return nullptr;
     }
     // A name argument below 0x10000 is an ordinal (MAKEINTRESOURCEA).

@@ -9,6 +9,7 @@
 #include "device/hidstrings.h"
 #include "protocol/models.h"
 #include "protocol/reports.h"
+#include "platform/timerresolution.h"
 #include "transferpackets.h"
 #include "update/firmwarefiles.h"
 
@@ -33,6 +34,8 @@ TransferEngine::TransferEngine(ControllerLink *link, QObject *parent)
     , updateFile(FirmwareFiles::updateFilePath())
     , transferTimer(new QTimer(this))
 {
+    // Coarse timers may fire late; each tick is one report of the transfer.
+    transferTimer->setTimerType(Qt::PreciseTimer);
     connect(transferTimer, &QTimer::timeout, this, [this] {
         if (transferPath == Path::LibraryCall)
             transmitSlotUTP();
@@ -89,7 +92,7 @@ bool TransferEngine::canTick()
     if (link->isConnected())
         return true;
     qDebug() << "no controller connected: the transfer timer stops";
-    transferTimer->stop();
+    stopTicks();
     return false;
 }
 

@@ -8,8 +8,11 @@
 
 #include <hidapi.h>
 
+#include <memory>
+
 class ControllerLink;
 class QTimer;
+class TimerResolution;
 
 // The firmware transfer to the connected controller and the wait for its
 // verdict. Each tick of a 1 ms timer does one step: transferStart with the
@@ -129,6 +132,10 @@ private:
     void failOnRefusal(quint8 status);
     void loseConnection(hid_device *half);
     void setPhase(Phase phase);
+    // The transfer timer's ticks, with the system's timers at 1 ms while
+    // they run.
+    void startTicks();
+    void stopTicks();
     // Back to a fresh transfer, the timer stopped; the phase stays as the
     // controller last saw it.
     void resetTransfer();
@@ -161,6 +168,7 @@ private:
     // Drives a transfer by its ticks; started and stopped, never deleted
     // before the engine, so that no tick runs on a deleted timer.
     QTimer *transferTimer;
+    std::unique_ptr<TimerResolution> timerResolution;
     int fakeProgressTicks = 0;
     int fakeProgressValue = 0;
 };

@@ -7,6 +7,8 @@
 #include "device/controllerlink.h"
 #include "platform/utplibrary.h"
 
+#include "platform/timerresolution.h"
+
 #include <QDebug>
 #include <QTimer>
 
@@ -61,12 +63,12 @@ void TransferEngine::startOrStop()
 
     if (transferTimer->isActive()) {
         qDebug() << "kill timer";
-        transferTimer->stop();
+        stopTicks();
         return;
     }
     if (!startSent)
         setPhase(Phase::NothingSent);
-    transferTimer->start(transferTickMs);
+    startTicks();
 }
 
 void TransferEngine::stop()
@@ -80,9 +82,21 @@ void TransferEngine::stop()
     emit stopped();
 }
 
-void TransferEngine::resetTransfer()
+void TransferEngine::startTicks()
+{
+    timerResolution = std::make_unique<TimerResolution>(nullptr);
+    transferTimer->start(transferTickMs);
+}
+
+void TransferEngine::stopTicks()
 {
     transferTimer->stop();
+    timerResolution.reset();
+}
+
+void TransferEngine::resetTransfer()
+{
+    stopTicks();
     startSent = false;
     deviceReady = false;
     transferFinished = false;

@@ -14,20 +14,9 @@ QString key(Enum value)
     return QLatin1String(QMetaEnum::fromType<Enum>().valueToKey(int(value)));
 }
 
-QString key(UpdateSession::DeviceLog::End end)
-{
-    switch (end) {
-    case UpdateSession::DeviceLog::End::Complete:
-        return QStringLiteral("Complete");
-    case UpdateSession::DeviceLog::End::Incomplete:
-        return QStringLiteral("Incomplete");
-    case UpdateSession::DeviceLog::End::FileNotWritten:
-        return QStringLiteral("FileNotWritten");
-    }
-    return QString();
-}
-
 } // namespace
+
+const QStringList SessionRecorder::logEnds { "Complete", "Incomplete", "FileNotWritten" };
 
 SessionRecorder::SessionRecorder(UpdateSession &session)
 {
@@ -64,7 +53,7 @@ SessionRecorder::SessionRecorder(UpdateSession &session)
 
     connect(&session, &S::logProgress, this, [line](int percent) { line("logProgress", { QString::number(percent) }); });
     connect(&session, &S::logFinished, this,
-            [line](const S::DeviceLog &log) { line("logFinished", { key(log.end), log.path, log.fileProblem }); });
+            [line](const S::DeviceLog &log) { line("logFinished", { logEnds.at(int(log.end)), log.path, log.fileProblem }); });
 }
 
 QStringList SessionRecorder::starting(const QString &prefix) const

@@ -28,6 +28,8 @@ public:
     bool waitFor(const QString &prefix, int timeoutMs = 10000) const;
 
     QStringList lines;
+    // The names of UpdateSession::DeviceLog::End's values, in their order.
+    static const QStringList logEnds;
 };
 
 #endif // SESSIONRECORDER_H

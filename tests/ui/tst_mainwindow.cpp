@@ -3,6 +3,7 @@
 #include "protocol/models.h"
 #include "protocol/reports.h"
 #include "logcapture.h"
+#include "sessionrecorder.h"
 #include "eventloop.h"
 #include "hidsim.h"
 #include "messageboxdriver.h"
@@ -388,37 +389,27 @@ void TestMainWindow::sessionReportsShown()
             emit session->firmwareOffered(values.value(0), values.value(1));
         } else if (name == QLatin1String("updaterOffered")) {
             emit session->updaterOffered(values.value(0), values.value(1));
-        } else if (name == QLatin1String("upToDate")) {
-            emit session->upToDate();
+        } else if (QStringList({ "upToDate", "updaterDownloadOpened", "transferStarted" }).contains(name)) {
+            QMetaObject::invokeMethod(session, qPrintable(name));
+        } else if (QStringList({ "downloadProgress", "transferProgress", "installProgress", "logProgress" })
+                       .contains(name)) {
+            QMetaObject::invokeMethod(session, qPrintable(name), Q_ARG(int, number(0)));
         } else if (name == QLatin1String("checkFailed")) {
             emit session->checkFailed({ enumValue<UpdateChecker::Problem>(values.value(0)), values.value(1),
                                         values.value(2) });
-        } else if (name == QLatin1String("downloadProgress")) {
-            emit session->downloadProgress(number(0));
         } else if (name == QLatin1String("firmwareReady")) {
             emit session->firmwareReady({ values.value(1), UpdateSession::FirmwareSource::Downloaded });
-        } else if (name == QLatin1String("updaterDownloadOpened")) {
-            emit session->updaterDownloadOpened();
-        } else if (name == QLatin1String("transferStarted")) {
-            emit session->transferStarted();
-        } else if (name == QLatin1String("transferProgress")) {
-            emit session->transferProgress(number(0));
         } else if (name == QLatin1String("libraryProgress")) {
             emit session->libraryProgress(number(0), values.value(0).section('/', 1).toInt());
         } else if (name == QLatin1String("transferCompleted")) {
             emit session->transferCompleted(enumValue<UpdateSession::Installation>(values.value(0)));
-        } else if (name == QLatin1String("installProgress")) {
-            emit session->installProgress(number(0));
         } else if (name == QLatin1String("updateFinished")) {
             emit session->updateFinished(enumValue<UpdateSession::Installation>(values.value(0)));
         } else if (name == QLatin1String("transferFailed")) {
             emit session->transferFailed(enumValue<TransferEngine::Failure>(values.value(0)));
-        } else if (name == QLatin1String("logProgress")) {
-            emit session->logProgress(number(0));
         } else if (name == QLatin1String("logFinished")) {
             UpdateSession::DeviceLog deviceLog;
-            const QStringList ends { "Complete", "Incomplete", "FileNotWritten" };
-            deviceLog.end = UpdateSession::DeviceLog::End(ends.indexOf(values.value(0)));
+            deviceLog.end = UpdateSession::DeviceLog::End(SessionRecorder::logEnds.indexOf(values.value(0)));
             deviceLog.path = values.value(1);
             deviceLog.fileProblem = values.value(2);
             emit session->logFinished(deviceLog);

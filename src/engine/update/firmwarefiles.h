@@ -1,17 +1,21 @@
 #ifndef FIRMWAREFILES_H
 #define FIRMWAREFILES_H
 
-#include <QMetaType>
+#include <QObject>
 #include <QString>
 
 // An image ready to be sent, and where it came from.
 struct FirmwareFile
 {
+    Q_GADGET
+
+public:
     enum class Source {
         Downloaded,  // the offered firmware, stored by the update check
         HandPlaced,  // the override file in the program directory: no online check
         Given,       // a file a face named (the flasher's --file)
     };
+    Q_ENUM(Source)
 
     QString path;
     Source source = Source::Downloaded;

@@ -71,7 +71,9 @@ void WatchCommand::poll()
     QSet<QByteArray> present;
     for (const ControllerEntry &entry : entries)
         present.insert(entry.paths.first());
-    for (const QByteArray &path : QSet<QByteArray>(attached).subtract(present)) {
+    QSet<QByteArray> unplugged = attached;
+    unplugged.subtract(present);
+    for (const QByteArray &path : qAsConst(unplugged)) {
         qDebug().noquote() << "controller unplugged:" << Outcomes::pathText(path);
         attached.remove(path);
     }

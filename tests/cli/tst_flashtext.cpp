@@ -1,7 +1,9 @@
 // The flasher's small parts: reading the command line, the progress
-// line's rate and time left, and the copy that replaces a user's file.
+// line's rate and time left, the copy that replaces a user's file, and a
+// station's tally and exit code.
 
 #include "cli/commandline.h"
+#include "cli/exitcode.h"
 #include "cli/filecopy.h"
 #include "cli/progressline.h"
 
@@ -25,6 +27,8 @@ private slots:
     void progress();
     void copyReplacing_data();
     void copyReplacing();
+    void station_data();
+    void station();
 };
 
 void TestFlashText::commandLine_data()
@@ -57,6 +61,13 @@ void TestFlashText::commandLine_data()
         QStringLiteral("error: --timeout needs a whole number of seconds from 1 to 86400"));
     row("timeout over a day", QStringLiteral("update --timeout 86401"),
         QStringLiteral("error: --timeout needs a whole number"));
+    row("every controller", QStringLiteral("update --all --yes"), QStringLiteral("update all|0|1||||300"));
+    row("every controller and one", QStringLiteral("update --all -d /dev/hidraw3"),
+        QStringLiteral("error: --all and --device exclude each other"));
+    row("all on check", QStringLiteral("check --all"), QStringLiteral("error: check does not take --all"));
+    row("station", QStringLiteral("watch --file fw.sb --timeout 60"), QStringLiteral("watch|0|0||fw.sb||60"));
+    row("station for one controller", QStringLiteral("watch --device /dev/hidraw3"),
+        QStringLiteral("error: watch does not take --device"));
 }
 
 void TestFlashText::commandLine()
@@ -76,7 +87,7 @@ void TestFlashText::commandLine()
     if (request->help)
         actual = (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + QStringLiteral("help");
     else
-        actual = QStringList { name, QString::number(request->json), QString::number(request->yes),
+        actual = QStringList { request->all ? name + QStringLiteral(" all") : name, QString::number(request->json), QString::number(request->yes),
                                request->device, request->file, request->output,
                                QString::number(request->timeoutSeconds) }
                      .join(QLatin1Char('|'));
@@ -158,6 +169,36 @@ void TestFlashText::copyReplacing()
     QVERIFY(target.open(QIODevice::ReadOnly));
     QCOMPARE(target.readAll(), fullDisk ? old : log);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+}
+
+void TestFlashText::station_data()
+{
+    QTest::addColumn<QList<int>>("ended");    // the units' exit codes
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("tally");       // done|failed
+
+    QTest::newRow("every unit installed or current") << QList<int> { 0, 0 } << 0 << "2|0";
+    QTest::newRow("no unit") << QList<int> {} << 0 << "0|0";
+    QTest::newRow("stopped units are not failures") << QList<int> { 0, 130 } << 130 << "1|0";
+    QTest::newRow("a failure outweighs a stop") << QList<int> { 130, 41, 0 } << 41 << "1|1";
+    QTest::newRow("an unknown state outweighs every failure") << QList<int> { 41, 45, 43, 20 } << 45 << "0|4";
+    QTest::newRow("a controller failure outweighs the server's") << QList<int> { 20, 40, 4 } << 40 << "0|3";
+}
+
+void TestFlashText::station()
+{
+    QFETCH(QList<int>, ended);
+    QFETCH(int, exitCode);
+    QFETCH(QString, tally);
+
+    QList<ExitCode> codes;
+    StationTally counted;
+    for (int code : ended) {
+        codes.append(ExitCode(code));
+        counted.addEnded(ExitCode(code));
+    }
+    QCOMPARE(int(stationExitCode(codes)), exitCode);
+    QCOMPARE(QStringLiteral("%1|%2").arg(counted.done).arg(counted.failed), tally);
 }
 
 QTEST_GUILESS_MAIN(TestFlashText)

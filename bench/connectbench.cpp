@@ -11,7 +11,7 @@
 
 #include "benchsupport.h"
 
-#include "device/models.h"
+#include "protocol/models.h"
 #include "ui/mainwindow.h"
 
 #include <hidsim.h>

@@ -11,7 +11,7 @@
 
 #include "benchsupport.h"
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 #include "ui/mainwindow.h"
 
 #include <hidsim.h>

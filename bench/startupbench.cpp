@@ -12,8 +12,8 @@
 
 #include "benchsupport.h"
 
-#include "app/programlog.h"
-#include "app/version.h"
+#include "common/programlog.h"
+#include "common/version.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "unittransferthread.h"
 
 #include "benchsupport.h"
-#include "transfer/transferengine.h"
+#include "session/updatesession.h"
 
 #include <QTimer>
 
@@ -12,20 +12,19 @@ UnitTransferThread::UnitTransferThread(const ControllerEntry &entry, const QStri
 
 void UnitTransferThread::run()
 {
-    ControllerLink link;
-    if (!link.connectTo(entry))
+    UpdateSession session;
+    if (!session.connectTo(entry))
         return;
-    TransferEngine engine(&link);
-    engine.setUpdateFileName(imageFile);
-    connect(&engine, &TransferEngine::transferCompleted, &engine, [this, &engine] {
+    connect(&session, &UpdateSession::transferCompleted, &session, [this, &session] {
         completedAtNs_ = Bench::nowNs();
-        reportsSent_ = 1 + engine.reportCount();
+        reportsSent_ = 1 + session.reportCount();
     });
-    connect(&engine, &TransferEngine::updateFinished, &engine, [this] {
+    connect(&session, &UpdateSession::updateFinished, &session, [this] {
         installed_ = true;
         quit();
     });
-    connect(&engine, &TransferEngine::failed, &engine, [this] { quit(); });
-    QTimer::singleShot(0, &engine, &TransferEngine::startOrStop);
+    connect(&session, &UpdateSession::transferFailed, &session, [this] { quit(); });
+    session.useFirmwareFile(imageFile);
+    QTimer::singleShot(0, &session, &UpdateSession::startOrStopTransfer);
     exec();
 }

@@ -10,10 +10,10 @@
 #include <atomic>
 
 // One controller's whole firmware transfer on a thread of its own, as a
-// flashing station runs each unit: the thread opens its own ControllerLink
-// and runs its own TransferEngine, whose 1 ms timer lives in the thread's
-// event loop. The thread ends when the controller reports the update
-// finished or the engine fails.
+// flashing station runs each unit: the thread runs an update session of
+// its own, whose 1 ms transfer timer lives in the thread's event loop. The
+// thread ends when the controller reports the update finished or the
+// transfer fails.
 class UnitTransferThread : public QThread
 {
 public:

@@ -1,8 +1,8 @@
 #include "scenario.h"
 
-#include "app/version.h"
-#include "device/models.h"
-#include "device/reports.h"
+#include "common/version.h"
+#include "protocol/models.h"
+#include "protocol/reports.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #include "devicereports.h"
 
-#include <device/models.h>
+#include <protocol/models.h>
 
 #include <QCryptographicHash>
 

@@ -4,7 +4,7 @@
 // The input reports a controller sends, as 64-byte payloads. Pure functions,
 // shared by the virtual controllers and their tests.
 
-#include <device/reports.h>
+#include <protocol/reports.h>
 
 #include <QByteArray>
 #include <QList>

@@ -3,7 +3,7 @@
 #include "registry.h"
 #include "standardcontroller.h"
 
-#include <device/models.h>
+#include <protocol/models.h>
 
 namespace HidSim {
 

@@ -1,6 +1,6 @@
 #include "simconfig.h"
 
-#include <device/models.h>
+#include <protocol/models.h>
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "devicereports.h"
 
-#include <device/models.h>
+#include <protocol/models.h>
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #ifndef TRANSFERRECEIVER_H
 #define TRANSFERRECEIVER_H
 
-#include <device/reports.h>
+#include <protocol/reports.h>
 
 #include <QByteArray>
 

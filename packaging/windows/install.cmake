@@ -4,12 +4,14 @@
 # writes its logs and firmware files into this directory, so the installer
 # puts it where its user can write (see cpack.cmake).
 #
-# `cmake --build <dir> --target windows-dist` installs it into <dir>/dist.
+# `cmake --build <dir> --target windows-dist` installs it into <dir>/dist,
+# without debug information; the zip and the installer pack that directory.
 
 # Every program of the package; each gets its DLLs from the rules below.
 set(TAVORO_WINDOWS_PROGRAMS tavoro-updater tavoro-flash)
 
 install(TARGETS ${TAVORO_WINDOWS_PROGRAMS} RUNTIME DESTINATION .)
+install(FILES windows/qt.conf DESTINATION .)
 
 install(IMPORTED_RUNTIME_ARTIFACTS Qt5::Core Qt5::Gui Qt5::Widgets Qt5::Network
         RUNTIME DESTINATION .)
@@ -47,7 +49,7 @@ endforeach()
 
 add_custom_target(windows-dist
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/dist
-    COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/dist
+    COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${CMAKE_BINARY_DIR}/dist --strip
     DEPENDS ${TAVORO_WINDOWS_PROGRAMS}
     COMMENT "Installing the program directory into dist/"
     VERBATIM)

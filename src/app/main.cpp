@@ -1,5 +1,6 @@
-#include "app/programlog.h"
-#include "app/version.h"
+#include "common/processsetup.h"
+#include "common/programlog.h"
+#include "common/version.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -11,6 +12,13 @@
 
 int main(int argc, char *argv[])
 {
+    ProcessSetup::prepare();
+    // The window's geometry is fixed in pixels: on a high-dpi screen it must
+    // grow with the fonts or its texts are cut off. The factor is used as the
+    // screen gives it (1.25, 1.5), not rounded to 1 or 2, so that the window
+    // keeps its proportions and its text is drawn at the screen's resolution.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("CP1251"));
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 

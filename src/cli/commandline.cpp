@@ -32,10 +32,13 @@ const QList<Option> &options()
         { "json", 0, nullptr, {}, QT_TRANSLATE_NOOP("CommandLine", "one JSON object per line: events, progress, result") },
         { "device", 'd', "PATH", { Command::Check, Command::Update, Command::Log },
           QT_TRANSLATE_NOOP("CommandLine", "the controller at this HID path (as \"list\" shows it)") },
-        { "file", 'f', "PATH", { Command::Update },
+        { "all", 'a', nullptr, { Command::Update },
+          QT_TRANSLATE_NOOP("CommandLine", "every attached controller at once, each with its model's firmware") },
+        { "file", 'f', "PATH", { Command::Update, Command::Watch },
           QT_TRANSLATE_NOOP("CommandLine", "send this firmware file instead of checking online") },
-        { "yes", 'y', nullptr, { Command::Update }, QT_TRANSLATE_NOOP("CommandLine", "do not ask for confirmation") },
-        { "timeout", 0, "SECONDS", { Command::Update },
+        { "yes", 'y', nullptr, { Command::Update, Command::Watch },
+          QT_TRANSLATE_NOOP("CommandLine", "do not ask for confirmation") },
+        { "timeout", 0, "SECONDS", { Command::Update, Command::Watch },
           QT_TRANSLATE_NOOP("CommandLine", "wait at most SECONDS for the controller's result (default 300)") },
         { "output", 'o', "FILE", { Command::Log },
           QT_TRANSLATE_NOOP("CommandLine", "also copy the device log to FILE") },
@@ -55,10 +58,12 @@ const struct
       QT_TRANSLATE_NOOP("CommandLine", "Lists every attached controller: model, firmware version and HID path(s).") },
     { Command::Check, "check", "check [--device PATH] [--json]",
       QT_TRANSLATE_NOOP("CommandLine", "Asks the download server whether newer firmware is available.") },
-    { Command::Update, "update", "update [--file PATH] [--yes] [--timeout SECONDS] [--device PATH] [--json]",
+    { Command::Update, "update", "update [--all | --device PATH] [--file PATH] [--yes] [--timeout SECONDS] [--json]",
       QT_TRANSLATE_NOOP("CommandLine", "Downloads the offered firmware (or takes PATH) and installs it on the controller.") },
     { Command::Log, "log", "log [--output FILE] [--device PATH] [--json]",
       QT_TRANSLATE_NOOP("CommandLine", "Downloads the controller's internal log into the program directory.") },
+    { Command::Watch, "watch", "watch [--file PATH] [--yes] [--timeout SECONDS] [--json]",
+      QT_TRANSLATE_NOOP("CommandLine", "A flashing station: updates each controller as it is plugged in, until Ctrl+C.") },
 };
 
 const Option *findOption(const QString &argument)
@@ -147,6 +152,8 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
             request.json = true;
         else if (name == QLatin1String("yes"))
             request.yes = true;
+        else if (name == QLatin1String("all"))
+            request.all = true;
         else if (name == QLatin1String("device"))
             request.device = value;
         else if (name == QLatin1String("file"))
@@ -165,11 +172,13 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
     if (request.help)
         return request;
     if (problem.isEmpty() && request.command == Command::None)
-        problem = tr("no command given: choose list, check, update or log");
+        problem = tr("no command given: choose list, check, update, log or watch");
     for (const Option *option : given) {
         if (problem.isEmpty() && !takes(*option, request.command))
             problem = tr("%1 does not take --%2").arg(commandName(request.command), QLatin1String(option->longName));
     }
+    if (problem.isEmpty() && request.all && !request.device.isEmpty())
+        problem = tr("--all and --device exclude each other");
     if (!problem.isEmpty()) {
         *error = problem;
         return std::nullopt;

@@ -9,12 +9,13 @@
 // What one run of the flasher is asked to do.
 struct FlashRequest
 {
-    enum class Command { None, List, Check, Update, Log };
+    enum class Command { None, List, Check, Update, Log, Watch };
 
     Command command = Command::None;
     bool help = false;
     bool json = false;    // one JSON object per line instead of text
-    bool yes = false;     // update: no confirmation asked
+    bool yes = false;     // update, watch: no confirmation asked
+    bool all = false;     // update: every attached controller at once
     QString device;       // a HID path; empty: the only attached controller
     QString file;         // update: send this file instead of the offered firmware
     QString output;       // log: also copy the device log here

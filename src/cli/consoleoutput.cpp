@@ -1,8 +1,8 @@
 #include "consoleoutput.h"
 
-#include <QCoreApplication>
+#include "terminal.h"
 
-#include <cerrno>
+#include <QCoreApplication>
 
 namespace {
 
@@ -17,17 +17,16 @@ ConsoleOutput::ConsoleOutput(bool json, bool outputIsTerminal)
 {
 }
 
-void ConsoleOutput::write(std::FILE *stream, const QByteArray &bytes)
+void ConsoleOutput::write(std::FILE *stream, const QString &text)
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    Terminal::write(stream, text);
 }
 
 void ConsoleOutput::endLiveLine()
 {
     if (!liveLineOpen)
         return;
-    write(stdout, "\n");
+    write(stdout, QStringLiteral("\n"));
     liveLineOpen = false;
     liveLineWidth = 0;
 }
@@ -35,11 +34,11 @@ void ConsoleOutput::endLiveLine()
 void ConsoleOutput::show(const FlashEvent &event)
 {
     if (json) {
-        write(stdout, FlashEvents::jsonLine(event));
+        write(stdout, QString::fromUtf8(FlashEvents::jsonLine(event)));
         return;
     }
     endLiveLine();
-    write(event.isError ? stderr : stdout, event.text.toUtf8() + '\n');
+    write(event.isError ? stderr : stdout, event.text + QLatin1Char('\n'));
 }
 
 void ConsoleOutput::showProgress(const ProgressSample &sample)
@@ -56,8 +55,8 @@ void ConsoleOutput::showProgress(const ProgressSample &sample)
         if (sample.percent == shownPercent)
             return;
         shownPercent = sample.percent;
-        write(stdout, FlashEvents::jsonLine({ QStringLiteral("progress"), QString(),
-                                              ProgressLine::json(sample), false }));
+        write(stdout, QString::fromUtf8(FlashEvents::jsonLine({ QStringLiteral("progress"), QString(),
+                                                                ProgressLine::json(sample), false })));
         return;
     }
 
@@ -66,7 +65,7 @@ void ConsoleOutput::showProgress(const ProgressSample &sample)
         if (step == shownTenth)
             return;
         shownTenth = step;
-        write(stdout, ProgressLine::stepLine(sample).toUtf8() + '\n');
+        write(stdout, ProgressLine::stepLine(sample) + QLatin1Char('\n'));
         return;
     }
 
@@ -77,22 +76,22 @@ void ConsoleOutput::showProgress(const ProgressSample &sample)
     drawnAtMs = sample.elapsedMs;
     const QString line = ProgressLine::liveLine(sample);
     // Blanks wipe what a longer line before left.
-    const QString padded = line.leftJustified(liveLineWidth);
+    const QString padded = ProgressLine::fit(line.leftJustified(liveLineWidth), Terminal::columns(stdout));
     liveLineWidth = line.size();
     liveLineOpen = true;
-    write(stdout, '\r' + padded.toUtf8());
+    write(stdout, QLatin1Char('\r') + padded);
 }
 
 ConsoleOutput::Answer ConsoleOutput::ask(const QString &question)
 {
     endLiveLine();
-    write(stderr, (question + QCoreApplication::translate("ConsoleOutput", " [y/N] ")).toUtf8());
-    char answer[64] = {};
-    errno = 0;
-    if (!std::fgets(answer, sizeof answer, stdin)) {
-        write(stderr, "\n");
-        return errno == EINTR ? Answer::BrokenOff : Answer::No;
+    write(stderr, question + QCoreApplication::translate("ConsoleOutput", " [y/N] "));
+    QString answer;
+    const Terminal::ReadResult read = Terminal::readLine(stdin, &answer);
+    if (read != Terminal::ReadResult::Line) {
+        write(stderr, QStringLiteral("\n"));
+        return read == Terminal::ReadResult::BrokenOff ? Answer::BrokenOff : Answer::No;
     }
-    const QString text = QString::fromLocal8Bit(answer).trimmed().toLower();
+    const QString text = answer.trimmed().toLower();
     return text == QLatin1String("y") || text == QLatin1String("yes") ? Answer::Yes : Answer::No;
 }

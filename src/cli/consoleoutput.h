@@ -4,7 +4,6 @@
 #include "flashevent.h"
 #include "progressline.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <cstdio>
@@ -13,8 +12,9 @@
 // text for a person or as JSON lines for a script, and asks the user.
 //
 // Text: events on standard output, errors on standard error; progress is
-// one live line on a terminal, else a line per 10 %. JSON: every event and
-// every percent of progress is one object on standard output.
+// one live line on a terminal, clipped to its width, else a line per 10 %.
+// JSON: every event and every percent of progress is one object on
+// standard output.
 class ConsoleOutput
 {
 public:
@@ -27,11 +27,11 @@ public:
 
     // Asks `question` on standard error and reads the answer from standard
     // input: Yes for "y" or "yes", No for anything else or the end of the
-    // input, BrokenOff when a signal (Ctrl+C) broke the read off.
+    // input, BrokenOff when Ctrl+C (or closing the console) broke the read off.
     Answer ask(const QString &question);
 
 private:
-    void write(std::FILE *stream, const QByteArray &bytes);
+    void write(std::FILE *stream, const QString &text);
     void endLiveLine();
 
     const bool json;

@@ -38,4 +38,21 @@ struct ExitCodeInfo
 // Every exit code with what it means, in ascending order.
 QList<ExitCodeInfo> exitCodeTable();
 
+// A station's exit code from its units' codes: 0 when every unit ended
+// installed or current; else the most serious failure's code, the
+// controller's unknown state first; 130 when units were only stopped.
+ExitCode stationExitCode(const QList<ExitCode> &unitCodes);
+
+// A station's running tally of its units: done (installed or current),
+// failed, and in progress. A unit stopped with Ctrl+C is neither done nor
+// failed.
+struct StationTally
+{
+    int done = 0;
+    int failed = 0;
+    int inProgress = 0;
+
+    void addEnded(ExitCode code);
+};
+
 #endif // EXITCODE_H

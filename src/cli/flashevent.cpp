@@ -1,6 +1,6 @@
 #include "flashevent.h"
 
-#include "app/version.h"
+#include "common/version.h"
 #include "update/versiontext.h"
 
 #include <QCoreApplication>
@@ -137,6 +137,57 @@ FlashEvent logSaved(const QString &path)
 {
     return make(QStringLiteral("log-saved"), tr("Device log written to %1.").arg(path),
                 { { QStringLiteral("path"), path } });
+}
+
+FlashEvent forUnit(FlashEvent event, const QString &unit)
+{
+    event.fields.insert(QStringLiteral("unit"), unit);
+    event.text = unit + QLatin1String(": ") + event.text;
+    return event;
+}
+
+FlashEvent planned(std::optional<int> version, std::optional<int> offered)
+{
+    QJsonObject fields;
+    if (version)
+        fields.insert(QStringLiteral("firmware"), VersionText::firmware(*version));
+    if (!offered)
+        return make(QStringLiteral("planned"), tr("firmware %1, current").arg(firmwareText(version)), fields);
+    fields.insert(QStringLiteral("offered"), VersionText::firmware(*offered));
+    return make(QStringLiteral("planned"),
+                tr("firmware %1 -> %2").arg(firmwareText(version), VersionText::firmware(*offered)), fields);
+}
+
+FlashEvent progressStep(const QString &phase, int percent)
+{
+    return make(QStringLiteral("progress"), tr("%1 %2 %").arg(phase).arg(percent),
+                { { QStringLiteral("phase"), phase }, { QStringLiteral("percent"), percent } });
+}
+
+FlashEvent tally(int done, int failed, int inProgress)
+{
+    return make(QStringLiteral("tally"), tr("%1 done, %2 failed, %3 in progress").arg(done).arg(failed).arg(inProgress),
+                { { QStringLiteral("done"), done },
+                  { QStringLiteral("failed"), failed },
+                  { QStringLiteral("inProgress"), inProgress } });
+}
+
+FlashEvent summary(const QMap<QString, int> &counts, ExitCode code)
+{
+    QJsonObject countFields;
+    QStringList parts;
+    for (auto count = counts.cbegin(); count != counts.cend(); ++count) {
+        countFields.insert(count.key(), count.value());
+        parts.append(QStringLiteral("%1 %2").arg(count.value()).arg(count.key()));
+    }
+    const bool ok = code == ExitCode::Success;
+    FlashEvent event = make(QStringLiteral("summary"),
+                            tr("Summary: %1.").arg(parts.isEmpty() ? tr("no controller") : parts.join(QStringLiteral(", "))),
+                            { { QStringLiteral("counts"), countFields },
+                              { QStringLiteral("exitCode"), int(code) },
+                              { QStringLiteral("ok"), ok } });
+    event.isError = !ok;
+    return event;
 }
 
 FlashEvent result(ExitCode code, const QString &outcome, const QString &message)

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 #include <optional>
@@ -54,6 +55,16 @@ FlashEvent firmwareStored(const QString &path);
 FlashEvent transferStarted(const QString &path, int reports);
 FlashEvent transferCompleted();
 FlashEvent logSaved(const QString &path);
+
+// A station's events: `event` for the unit named `unit` ("MODEL PATH"),
+// which heads its text and is its "unit" field; what a unit will get
+// (`offered` empty: it runs current firmware); progress in steps; the
+// running tally; and the last line, the counts by outcome.
+FlashEvent forUnit(FlashEvent event, const QString &unit);
+FlashEvent planned(std::optional<int> version, std::optional<int> offered);
+FlashEvent progressStep(const QString &phase, int percent);
+FlashEvent tally(int done, int failed, int inProgress);
+FlashEvent summary(const QMap<QString, int> &counts, ExitCode code);
 
 // The last event of every run: {"event": "result", "exitCode", "ok",
 // "outcome", "message"}. Success and FirmwareAvailable count as ok.

@@ -8,8 +8,11 @@
 // the middle of one. While the watcher exists the process is not ended by
 // these; one watcher at a time.
 //
-// On Unix a press also breaks off a blocking read of standard input, so
-// that a confirmation prompt does not wait for Enter.
+// A press also breaks off a blocking read of standard input, so that a
+// confirmation prompt does not wait for Enter. On Windows closing the
+// console window counts as Ctrl+C: the process is kept alive for up to
+// 4.5 s, until the watcher is destroyed, so that the flasher can stop and
+// say so in its log before Windows ends it.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT

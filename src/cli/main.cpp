@@ -1,9 +1,10 @@
 // tavoro-flash: the updater's engine behind a command line.
 
-#include "app/programlog.h"
+#include "common/processsetup.h"
+#include "common/programlog.h"
 #include "commandline.h"
 #include "consoleoutput.h"
-#include "flasher.h"
+#include "command.h"
 #include "interruptwatcher.h"
 #include "terminal.h"
 
@@ -12,10 +13,9 @@
 #include <QTimer>
 #include <QtDebug>
 
-#include <cstdio>
-
 int main(int argc, char *argv[])
 {
+    ProcessSetup::prepare();
     QNetworkProxyFactory::setUseSystemConfiguration(true);
     QCoreApplication app(argc, argv);
     // The program log as the window writes it, but not on standard output,
@@ -34,27 +34,28 @@ int main(int argc, char *argv[])
         return int(ExitCode::Usage);
     }
     if (request->help) {
-        const QByteArray text = CommandLine::helpText(request->command).toUtf8();
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        Terminal::write(stdout, CommandLine::helpText(request->command));
         return int(ExitCode::Success);
     }
 
+    qDebug().noquote() << "flasher started:" << app.arguments().mid(1).join(QLatin1Char(' '));
     ConsoleOutput console(request->json, Terminal::isTerminal(stdout));
-    Flasher flasher(*request, Terminal::isTerminal(stdin));
+    const std::unique_ptr<Command> command = Command::create(*request, Terminal::isTerminal(stdin));
+    Command *run = command.get();
     InterruptWatcher interrupts;
-    QObject::connect(&interrupts, &InterruptWatcher::interrupted, &flasher, &Flasher::interrupt);
-    QObject::connect(&flasher, &Flasher::event, [&console](const FlashEvent &event) { console.show(event); });
-    QObject::connect(&flasher, &Flasher::progress,
+    QObject::connect(&interrupts, &InterruptWatcher::interrupted, run, &Command::interrupt);
+    QObject::connect(run, &Command::event, [&console](const FlashEvent &event) { console.show(event); });
+    QObject::connect(run, &Command::progress,
                      [&console](const ProgressSample &sample) { console.showProgress(sample); });
     // A read broken off by Ctrl+C gets no answer: the interrupt that broke
     // it is on its way through the event loop.
-    QObject::connect(&flasher, &Flasher::confirmationNeeded, &flasher, [&](const QString &question) {
+    QObject::connect(run, &Command::confirmationNeeded, run, [&console, run](const QString &question) {
         const ConsoleOutput::Answer answer = console.ask(question);
         if (answer != ConsoleOutput::Answer::BrokenOff)
-            flasher.confirm(answer == ConsoleOutput::Answer::Yes);
+            run->confirm(answer == ConsoleOutput::Answer::Yes);
     }, Qt::QueuedConnection);
-    QObject::connect(&flasher, &Flasher::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
+    QObject::connect(run, &Command::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
 
-    QTimer::singleShot(0, &flasher, &Flasher::start);
+    QTimer::singleShot(0, run, &Command::start);
     return app.exec();
 }

@@ -1,5 +1,7 @@
 #include "outcomes.h"
 
+#include "update/firmwarefiles.h"
+
 #include <QCoreApplication>
 
 namespace Outcomes {
@@ -28,6 +30,184 @@ QString findOutAdvice()
 }
 
 } // namespace
+
+QString pathText(const QByteArray &path)
+{
+    return QString::fromLocal8Bit(path);
+}
+
+QString openFailure(const QString &reason)
+{
+    return reason.isEmpty() ? tr("no answer") : reason;
+}
+
+Outcome listed(int count)
+{
+    return outcome(ExitCode::Success, QStringLiteral("listed"),
+                   QCoreApplication::translate("Outcomes", "%n controller(s) attached.", nullptr, count));
+}
+
+Outcome noController()
+{
+    return outcome(ExitCode::NoController, QStringLiteral("no-controller"),
+                   tr("No Tavoro controller found: connect one over USB and run again."));
+}
+
+Outcome noControllerAt(const QString &path)
+{
+    return outcome(ExitCode::NoController, QStringLiteral("no-controller"),
+                   tr("No controller at %1: run tavoro-flash list to see the attached ones.").arg(path));
+}
+
+// The choice is the user's, never a guess.
+Outcome severalControllers(int count)
+{
+    return outcome(ExitCode::SeveralControllers, QStringLiteral("several-controllers"),
+                   tr("%1 controllers are attached: choose one with --device PATH (the paths are listed above).")
+                       .arg(count));
+}
+
+Outcome noAccess(const QString &where)
+{
+    return outcome(ExitCode::NoAccess, QStringLiteral("no-access"),
+                   tr("Cannot open the controller at %1: %2.").arg(where, accessAdvice()));
+}
+
+Outcome upToDate(FlashRequest::Command command)
+{
+    return outcome(ExitCode::Success, QStringLiteral("up-to-date"),
+                   command == FlashRequest::Command::Update ? tr("Nothing to install.") : tr("Nothing to do."));
+}
+
+Outcome firmwareAvailable()
+{
+    return outcome(ExitCode::FirmwareAvailable, QStringLiteral("firmware-available"),
+                   tr("Newer firmware is available: run tavoro-flash update to install it."));
+}
+
+Outcome updateFileInPlace()
+{
+    return outcome(ExitCode::FirmwareAvailable, QStringLiteral("firmware-available"),
+                   tr("An update file is in place: run tavoro-flash update to install it."));
+}
+
+Outcome newerUpdater()
+{
+    return outcome(ExitCode::NewerUpdater, QStringLiteral("newer-updater"),
+                   tr("Install the newer Tavoro updater first, then run again."));
+}
+
+Outcome checkFailed(UpdateChecker::Problem problem)
+{
+    switch (problem) {
+    case UpdateChecker::Problem::Connection:
+        break;
+    case UpdateChecker::Problem::ManifestIncomplete:
+        return outcome(ExitCode::ManifestIncomplete, QStringLiteral("manifest-incomplete"),
+                       tr("The download server %1 answered, but its version list lacks an entry for this controller "
+                          "or the updater: try again later, or report it to Tavoro support.")
+                           .arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
+    case UpdateChecker::Problem::FirmwareNotSaved:
+        return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                       tr("Cannot save the firmware in %1: check free space and write access there, then run again.")
+                           .arg(FirmwareFiles::programDirectory()));
+    }
+    return outcome(ExitCode::ServerUnreachable, QStringLiteral("server-unreachable"),
+                   tr("Cannot reach the download server %1: check the internet connection (and the http_proxy "
+                      "setting), then run again.").arg(QStringLiteral(TAVORO_DOWNLOAD_HOST)));
+}
+
+Outcome cannotAsk()
+{
+    return outcome(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"),
+                   tr("Nothing done: an update needs confirmation, and there is no terminal to ask on; add --yes."));
+}
+
+Outcome notConfirmed()
+{
+    return outcome(ExitCode::NotConfirmed, QStringLiteral("not-confirmed"),
+                   tr("Nothing done: the update was not confirmed. The controller was not touched."));
+}
+
+Outcome unusableFile(const QString &path, bool exists)
+{
+    return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   exists ? tr("The firmware file %1 is empty: check the path given to --file.").arg(path)
+                          : tr("No firmware file at %1: check the path given to --file.").arg(path));
+}
+
+Outcome installed(UpdateSession::Installation installation)
+{
+    if (installation == UpdateSession::Installation::OnItsOwn) {
+        return outcome(ExitCode::Success, QStringLiteral("installing"),
+                       tr("The controller installs the update on its own now: do not power it off until it has "
+                          "finished."));
+    }
+    return outcome(ExitCode::Success, QStringLiteral("installed"),
+                   tr("Update installed. Disconnect the controller (or power it off) and reconnect it: "
+                      "it then runs the new firmware."));
+}
+
+Outcome handPlacedAtStation(const QString &path)
+{
+    return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   tr("A hand-placed update file is in place (%1), and a station cannot tell which model it is for: "
+                      "give it with --file, or remove it, then run again.").arg(path));
+}
+
+Outcome severalModels(const QString &file)
+{
+    return outcome(ExitCode::SeveralControllers, QStringLiteral("several-models"),
+                   tr("Controllers of several models are attached, and %1 is for one: attach only controllers of "
+                      "its model, or run without --file.").arg(file));
+}
+
+Outcome mossNotAlone()
+{
+    return outcome(ExitCode::NotSupported, QStringLiteral("not-supported"),
+                   tr("Several MOSS controllers are attached, and their transfer library cannot tell them apart: "
+                      "flash them one at a time."));
+}
+
+Outcome pairHasNoLog()
+{
+    return outcome(ExitCode::NotSupported, QStringLiteral("not-supported"),
+                   tr("The log of a two-unit controller cannot be downloaded: connect a single-unit controller."));
+}
+
+Outcome logDownloaded(qint64 bytes)
+{
+    return outcome(ExitCode::Success, QStringLiteral("log-downloaded"),
+                   QCoreApplication::translate("Outcomes", "Device log downloaded (%n byte(s)).", nullptr,
+                                               int(bytes)));
+}
+
+Outcome logNotWritten(const QString &path, const QString &reason)
+{
+    return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   tr("Cannot write the device log %1 (%2): check free space and write access there, then run "
+                      "again.").arg(path, reason));
+}
+
+Outcome logInterrupted(const QString &path)
+{
+    return outcome(ExitCode::Interrupted, QStringLiteral("interrupted"),
+                   tr("Stopped. The part of the log received so far is in %1.").arg(path));
+}
+
+Outcome logIncomplete(const QString &path)
+{
+    return outcome(ExitCode::LogIncomplete, QStringLiteral("log-incomplete"),
+                   tr("The controller did not send its whole log: reconnect it and run log again "
+                      "(the part received is in %1).").arg(path));
+}
+
+Outcome outputNotWritten(const QString &output, const QString &reason, const QString &log)
+{
+    return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   tr("Cannot write %1 (%2), which is left as it was: check the path, free space and write "
+                      "access; the log is in %3.").arg(output, reason, log));
+}
 
 QString accessAdvice()
 {

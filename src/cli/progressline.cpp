@@ -34,6 +34,11 @@ QString liveLine(const ProgressSample &sample)
     return line;
 }
 
+QString fit(const QString &line, int columns)
+{
+    return columns > 0 ? line.left(columns - 1) : line;
+}
+
 QString stepLine(const ProgressSample &sample)
 {
     return QStringLiteral("%1 %2 %").arg(sample.phase).arg(tenth(sample.percent) * 10);

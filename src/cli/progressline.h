@@ -31,6 +31,11 @@ std::optional<int> secondsLeft(const ProgressSample &sample);
 // rate and time only when known.
 QString liveLine(const ProgressSample &sample);
 
+// `line` cut to fit a terminal `columns` wide without wrapping: a line that
+// fills the last column moves the cursor to the next row, and "\r" would
+// then rewrite only that. Unchanged when `columns` is not known (0).
+QString fit(const QString &line, int columns);
+
 // The line printed when output is not a terminal: "transfer 40 %".
 QString stepLine(const ProgressSample &sample);
 

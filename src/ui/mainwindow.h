@@ -1,8 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include "device/controllerlink.h"
-#include "transfer/transferengine.h"
+#include "session/updatesession.h"
 
 #include <QMainWindow>
 
@@ -10,14 +9,10 @@ namespace Ui {
 class MainWindow;
 }
 
-class LogDownloader;
-class QThread;
-class UpdateChecker;
-
-// The program's only window: the face of the controller link, the transfer
-// engine, the update checker and the log downloader. It turns their reports
-// into widget states and message boxes; the tick slots forward to the
-// engine, which does the work.
+// The program's only window: a face on the update session. It starts the
+// session's steps from its buttons and the user's answers, and turns the
+// session's reports into widget states and message boxes. The slots that
+// tick the transfer forward to the session's engine, which does the work.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -54,26 +49,20 @@ private slots:
 
 private:
     void showNotFound();
-    // The window's face on the transfer engine (transferface.cpp).
-    void connectTransferEngine();
+    // The window's face on the transfer (mainwindow_transfer.cpp).
+    void connectTransfer();
     void showTransferStarted();
-    void showTransferCompleted();
-    void showUpdateFinished();
+    void showTransferCompleted(UpdateSession::Installation installation);
+    void showUpdateFinished(UpdateSession::Installation installation);
     void showTransferFailure(TransferEngine::Failure failure);
 
     Ui::MainWindow *ui;
-    UpdateChecker *updateChecker;
-    LogDownloader *logDownloader;
-    QThread *logThread;
-
-    // Declared before the engine, which uses it until its own end.
-    ControllerLink controllerLink;
-    TransferEngine *transferEngine;
+    UpdateSession *session;
 
     // A run downloads the device log at most once and reports its end once.
     bool logDownloadStarted = false;
     bool logFinishedShown = false;
-    QString logFileProblem;  // why the device log file could not be written
+    UpdateSession::DeviceLog deviceLog;  // how the download ended
 };
 
 #endif // MAINWINDOW_H

@@ -1,7 +1,7 @@
 // Logs each of its arguments through the program log, as one run of the
 // program would, and exits.
 
-#include "app/programlog.h"
+#include "common/programlog.h"
 
 #include <QCoreApplication>
 #include <QtDebug>

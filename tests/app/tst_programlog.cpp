@@ -1,4 +1,4 @@
-#include "app/programlog.h"
+#include "common/programlog.h"
 
 #include <QDir>
 #include <QProcess>

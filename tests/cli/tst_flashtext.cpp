@@ -1,7 +1,9 @@
 // The flasher's small parts: reading the command line, the progress
-// line's rate and time left, and the copy that replaces a user's file.
+// line's rate and time left, the copy that replaces a user's file, and a
+// station's tally and exit code.
 
 #include "cli/commandline.h"
+#include "cli/exitcode.h"
 #include "cli/filecopy.h"
 #include "cli/progressline.h"
 
@@ -25,6 +27,8 @@ private slots:
     void progress();
     void copyReplacing_data();
     void copyReplacing();
+    void station_data();
+    void station();
 };
 
 void TestFlashText::commandLine_data()
@@ -57,6 +61,13 @@ void TestFlashText::commandLine_data()
         QStringLiteral("error: --timeout needs a whole number of seconds from 1 to 86400"));
     row("timeout over a day", QStringLiteral("update --timeout 86401"),
         QStringLiteral("error: --timeout needs a whole number"));
+    row("every controller", QStringLiteral("update --all --yes"), QStringLiteral("update all|0|1||||300"));
+    row("every controller and one", QStringLiteral("update --all -d /dev/hidraw3"),
+        QStringLiteral("error: --all and --device exclude each other"));
+    row("all on check", QStringLiteral("check --all"), QStringLiteral("error: check does not take --all"));
+    row("station", QStringLiteral("watch --file fw.sb --timeout 60"), QStringLiteral("watch|0|0||fw.sb||60"));
+    row("station for one controller", QStringLiteral("watch --device /dev/hidraw3"),
+        QStringLiteral("error: watch does not take --device"));
 }
 
 void TestFlashText::commandLine()
@@ -76,7 +87,7 @@ void TestFlashText::commandLine()
     if (request->help)
         actual = (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + QStringLiteral("help");
     else
-        actual = QStringList { name, QString::number(request->json), QString::number(request->yes),
+        actual = QStringList { request->all ? name + QStringLiteral(" all") : name, QString::number(request->json), QString::number(request->yes),
                                request->device, request->file, request->output,
                                QString::number(request->timeoutSeconds) }
                      .join(QLatin1Char('|'));
@@ -89,20 +100,24 @@ void TestFlashText::progress_data()
     QTest::addColumn<int>("done");
     QTest::addColumn<int>("total");
     QTest::addColumn<qint64>("elapsedMs");
+    QTest::addColumn<int>("columns");  // of the terminal; 0: not known
     QTest::addColumn<QString>("live");
     QTest::addColumn<QString>("step");
 
-    QTest::newRow("counted") << 42 << 1500 << 3334 << qint64(1650) << QStringLiteral("transfer   42 %  909 reports/s  0:03 left")
+    QTest::newRow("counted") << 42 << 1500 << 3334 << qint64(1650) << 80 << QStringLiteral("transfer   42 %  909 reports/s  0:03 left")
                              << QStringLiteral("transfer 40 %");
     // A second started is a second left: the time is rounded up.
-    QTest::newRow("minutes") << 1 << 100 << 100000 << qint64(1000) << QStringLiteral("transfer    1 %  100 reports/s  16:39 left")
+    QTest::newRow("minutes") << 1 << 100 << 100000 << qint64(1000) << 0 << QStringLiteral("transfer    1 %  100 reports/s  16:39 left")
                              << QStringLiteral("transfer 0 %");
-    QTest::newRow("nothing sent yet") << 0 << 0 << 3334 << qint64(0) << QStringLiteral("transfer    0 %")
+    QTest::newRow("nothing sent yet") << 0 << 0 << 3334 << qint64(0) << 0 << QStringLiteral("transfer    0 %")
                                       << QStringLiteral("transfer 0 %");
-    QTest::newRow("done") << 100 << 3334 << 3334 << qint64(3700) << QStringLiteral("transfer  100 %  901 reports/s  0:00 left")
+    QTest::newRow("done") << 100 << 3334 << 3334 << qint64(3700) << 0 << QStringLiteral("transfer  100 %  901 reports/s  0:00 left")
                           << QStringLiteral("transfer 100 %");
-    QTest::newRow("not counted") << 37 << -1 << -1 << qint64(900) << QStringLiteral("transfer   37 %")
+    QTest::newRow("not counted") << 37 << -1 << -1 << qint64(900) << 0 << QStringLiteral("transfer   37 %")
                                  << QStringLiteral("transfer 30 %");
+    // A line as wide as the console would wrap.
+    QTest::newRow("narrow console") << 42 << 1500 << 3334 << qint64(1650) << 20 << QStringLiteral("transfer   42 %  90")
+                                    << QStringLiteral("transfer 40 %");
 }
 
 void TestFlashText::progress()
@@ -111,14 +126,15 @@ void TestFlashText::progress()
     QFETCH(int, done);
     QFETCH(int, total);
     QFETCH(qint64, elapsedMs);
+    QFETCH(int, columns);
     QFETCH(QString, live);
     QFETCH(QString, step);
 
     const ProgressSample sample { QStringLiteral("transfer"), percent, done, total, elapsedMs };
-    QCOMPARE(ProgressLine::liveLine(sample), live);
+    QCOMPARE(ProgressLine::fit(ProgressLine::liveLine(sample), columns), live);
     QCOMPARE(ProgressLine::stepLine(sample), step);
     const QJsonObject json = ProgressLine::json(sample);
-    QCOMPARE(json.contains(QStringLiteral("secondsLeft")), live.endsWith(QLatin1String("left")));
+    QCOMPARE(json.contains(QStringLiteral("secondsLeft")), ProgressLine::liveLine(sample).endsWith(QLatin1String("left")));
     QCOMPARE(json.value(QStringLiteral("done")).toInt(-1), done);
 }
 
@@ -153,6 +169,36 @@ void TestFlashText::copyReplacing()
     QVERIFY(target.open(QIODevice::ReadOnly));
     QCOMPARE(target.readAll(), fullDisk ? old : log);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+}
+
+void TestFlashText::station_data()
+{
+    QTest::addColumn<QList<int>>("ended");    // the units' exit codes
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("tally");       // done|failed
+
+    QTest::newRow("every unit installed or current") << QList<int> { 0, 0 } << 0 << "2|0";
+    QTest::newRow("no unit") << QList<int> {} << 0 << "0|0";
+    QTest::newRow("stopped units are not failures") << QList<int> { 0, 130 } << 130 << "1|0";
+    QTest::newRow("a failure outweighs a stop") << QList<int> { 130, 41, 0 } << 41 << "1|1";
+    QTest::newRow("an unknown state outweighs every failure") << QList<int> { 41, 45, 43, 20 } << 45 << "0|4";
+    QTest::newRow("a controller failure outweighs the server's") << QList<int> { 20, 40, 4 } << 40 << "0|3";
+}
+
+void TestFlashText::station()
+{
+    QFETCH(QList<int>, ended);
+    QFETCH(int, exitCode);
+    QFETCH(QString, tally);
+
+    QList<ExitCode> codes;
+    StationTally counted;
+    for (int code : ended) {
+        codes.append(ExitCode(code));
+        counted.addEnded(ExitCode(code));
+    }
+    QCOMPARE(int(stationExitCode(codes)), exitCode);
+    QCOMPARE(QStringLiteral("%1|%2").arg(counted.done).arg(counted.failed), tally);
 }
 
 QTEST_GUILESS_MAIN(TestFlashText)

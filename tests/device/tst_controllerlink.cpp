@@ -3,7 +3,7 @@
 // is logged.
 
 #include "device/controllerlink.h"
-#include "device/models.h"
+#include "protocol/models.h"
 
 #include "hidsim.h"
 #include "logcapture.h"

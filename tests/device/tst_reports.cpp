@@ -1,5 +1,5 @@
-#include "device/models.h"
-#include "device/reports.h"
+#include "protocol/models.h"
+#include "protocol/reports.h"
 
 #include <QCryptographicHash>
 #include <QTest>

@@ -1,7 +1,7 @@
 // The udev rule shipped for Linux must name the vendor ID the program
 // searches for, or ordinary users cannot open any controller.
 
-#include "device/models.h"
+#include "protocol/models.h"
 
 #include <QFile>
 #include <QRegularExpression>

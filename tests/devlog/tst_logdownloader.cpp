@@ -1,7 +1,8 @@
 // The log downloader on its own worker thread, against a simulated
-// controller, wired the way the main window wires it.
+// controller, wired as the update session wires it but for the
+// acknowledgements (see Rig).
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 #include "devicelogfiles.h"
 #include "devlog/logdownloader.h"
 #include "eventloop.h"
@@ -41,8 +42,9 @@ bool onlyPayloadByteSet(const QByteArray &report, int offset, quint8 value)
 
 } // namespace
 
-// A downloader on a worker thread. Acknowledgements take the window's way:
-// queued to this thread, relayed back to the downloader's thread.
+// A downloader on a worker thread. Acknowledgements are queued to this
+// thread and relayed back to the downloader's thread, so that a test can
+// act before each; the session lets the downloader acknowledge on its own.
 class Rig : public QObject
 {
     Q_OBJECT
@@ -70,7 +72,7 @@ public:
         });
         // Calls queued before the thread's event loop exists would be
         // delivered without the wake-up that orders them for the race
-        // detector; the window's thread has long been running by then too.
+        // detector; the session's thread has long been running by then too.
         // The flag is set on the new thread itself and the connection stays
         // until the rig goes: a slot object read on one thread and freed on
         // another is a hand-over the detector cannot see inside Qt.
@@ -85,7 +87,7 @@ public:
 
     ~Rig() override
     {
-        // As the window does: the downloader is deleted on its own thread.
+        // As the session does: the downloader is deleted on its own thread.
         downloader->deleteLater();
         thread.requestInterruption();
         thread.quit();
@@ -94,7 +96,7 @@ public:
             hid_close(handle);
     }
 
-    // As the window's buttons do.
+    // As the session's start and stop do.
     void start() { downloader->startDownload(1); }
     void stop()
     {
@@ -445,7 +447,7 @@ void TestLogDownloader::stopDuringPartLoop_data()
 
     // The stop lands while the acknowledgement of part 5 is on its way back
     // to the downloader, or once that acknowledgement has reached the device
-    // and the downloader goes on to read part 6, before the window has heard
+    // and the downloader goes on to read part 6, before this thread has heard
     // of it.
     QTest::newRow("before the acknowledgement") << false;
     QTest::newRow("while the next part is read") << true;

@@ -113,11 +113,31 @@ CASES = {
     # The downloader gives up waiting for the log after 15 s.
     "log_silent": ("GLYPH PRO", 12, "update", SMALL, {"silent": True}, ["log"], 50, [],
                    ["did not send its whole log"], [], None),
+    # A station: every controller at once, each with its model's firmware.
+    "station_all": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12"), [{"verdict": 12}, {}],
+                    ["update", "--all", "--yes", "--json"], 41, [], [],
+                    [("planned", {"unit": "CALYX4 /dev/hidsim2", "offered": "1.3"}),
+                     ("planned", {"unit": "EBONY /dev/hidsim1", "offered": "1.3"}),
+                     ("summary", {"counts": {"installed": 1, "wrong-md5": 1}, "exitCode": 41})], None),
+    # The second controller is plugged in 1.5 s after the first look.
+    "station_watch": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12 +1500"), None,
+                      ["watch", "--yes", "--json"], 130, [], [],
+                      [("watching", {}), ("tally", {"done": 2, "failed": 0}),
+                       ("summary", {"counts": {"installed": 2}, "exitCode": 130})], None),
     "usage": ("EBONY", 12, "update", SMALL, None, ["check", "--yes"], 2, [], ["check does not take --yes"], [],
               None),
     "usage_json": ("EBONY", 12, "update", SMALL, None, ["check", "--yes", "--json"], 2, [], [],
                    [("result", {"exitCode": 2, "outcome": "usage"})], None),
 }
+
+
+# What each unit of a station row must end with, and the files it leaves:
+# one firmware file per model, and the window's update file untouched.
+STATION_RESULTS = {
+    "station_all": {"EBONY /dev/hidsim1": "wrong-md5", "CALYX4 /dev/hidsim2": "installed"},
+    "station_watch": {"EBONY /dev/hidsim1": "installed", "CALYX4 /dev/hidsim2": "installed"},
+}
+STATION_FILES = ["CALYX4_13.sb", "EBONY_13.sb"]
 
 
 def expect(condition, message):
@@ -156,6 +176,22 @@ def run_flasher(run, arguments, interrupt):
                 (run.program_dir / "updater.sb").unlink()
                 process.send_signal(signal.SIGINT)
                 break
+    elif interrupt == "station":
+        results = 0
+        for line in process.stdout:
+            lines.append(line)
+            results += json.loads(line)["event"] == "result"
+            if results == 2:
+                process.send_signal(signal.SIGINT)
+                break
+        # The rest from the same buffered reader: communicate() reads the
+        # pipe beneath it and would miss what this loop read ahead.
+        try:
+            process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise Failure("the flasher did not end within 30 s after Ctrl+C") from None
+        lines.append(process.stdout.read())
     elif interrupt == "end":
         while len(run.received_reports()) < len(run.served_image()) // reports.DATA_BYTES + 2:
             time.sleep(0.02)
@@ -183,7 +219,8 @@ def check_events(stdout, expected):
             position += 1
         expect(position < len(events), f"no {kind} event with {fields} in order in:\n{stdout}")
         position += 1
-    expect(events[-1]["event"] == "result", "the last JSON line is not the result")
+    last = "summary" if any(event["event"] == "summary" for event in events) else "result"
+    expect(events[-1]["event"] == last, f"the last JSON line is not the {last}")
     return events
 
 
@@ -205,6 +242,22 @@ def check_received(run, layout_model, expected):
     expect(1 < len(received) < data_reports, f"{len(received)} reports for a transfer stopped early")
 
 
+def check_station(run, stdout, outcomes):
+    """One result per unit, each unit's transfer once, every line naming
+    its unit; the firmware in a file per model."""
+    events = [json.loads(line) for line in stdout.splitlines()]
+    results = {e["unit"]: e["outcome"] for e in events if e["event"] == "result"}
+    expect(results == outcomes, f"unit results {results}, expected {outcomes}")
+    expect(len([e for e in events if e["event"] == "result"]) == len(outcomes), "more than one result for a unit")
+    for unit in outcomes:
+        started = [e for e in events if e["event"] == "transfer-started" and e["unit"] == unit]
+        expect(len(started) == 1, f"{unit} was flashed {len(started)} times")
+    expect(all("unit" in e for e in events if e["event"] not in ("watching", "tally", "summary")),
+           "an event without its unit")
+    firmware = sorted(p.name for p in run.program_dir.glob("*.sb"))
+    expect(firmware == STATION_FILES, f"firmware files {firmware}, expected {STATION_FILES}")
+
+
 def run_case(tools, work, name):
     model, version, outcome, size, edit, arguments, code, out_lines, err_lines, events, received = CASES[name]
     run = UpdaterRun(tools, work, model, version, outcome, **size)
@@ -219,7 +272,8 @@ def run_case(tools, work, name):
             for second in range(15):
                 name_taken = time.strftime("%Y-%m-%d_%H_%M_%S_log.enc", time.localtime(now + second))
                 (run.program_dir / name_taken).mkdir()
-        interrupt = {"update_interrupted": "transfer", "update_interrupted_after_end": "end"}.get(name)
+        interrupt = {"update_interrupted": "transfer", "update_interrupted_after_end": "end",
+                     "station_watch": "station"}.get(name)
         exit_code, stdout, stderr = run_flasher(run, arguments, interrupt)
         print(f"exit code {exit_code}\n--- stdout\n{stdout}--- stderr\n{stderr}---")
 
@@ -234,6 +288,8 @@ def run_case(tools, work, name):
             check_events(stdout, events)
         if received:
             check_received(run, model, received)
+        if name in STATION_RESULTS:
+            check_station(run, stdout, STATION_RESULTS[name])
         if name == "log_output":
             expect((run.work / "device.log").read_bytes() == DEVICE_LOG, "--output does not hold the device log")
         messages = run.log_messages()

@@ -9,8 +9,8 @@
 // wiring drives it: each header wait, part read and acknowledgement it asks
 // for is run here, one at a time, until it finishes or asks for nothing.
 
-#include "device/models.h"
-#include "device/reports.h"
+#include "protocol/models.h"
+#include "protocol/reports.h"
 #include "devlog/logdownloader.h"
 
 #include <hidsim.h>

@@ -6,7 +6,7 @@
 // version byte the unit reports; the rest is the body as received, which
 // the checker strips of carriage returns before it reads it.
 
-#include "device/models.h"
+#include "protocol/models.h"
 #include "update/manifest.h"
 
 #include <QByteArray>

@@ -10,8 +10,8 @@
 // text of a start report, of any length, and also the image whose report
 // with the packet number above the transfer cuts.
 
-#include "device/models.h"
-#include "device/reports.h"
+#include "protocol/models.h"
+#include "protocol/reports.h"
 #include "transfer/transferpackets.h"
 
 #include <QByteArray>

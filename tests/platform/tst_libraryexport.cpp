@@ -22,6 +22,7 @@ void TestLibraryExport::byOrdinal_data()
     QTest::newRow("the export by its number") << "fakeutp.dll" << 20 << true << QString();
     QTest::newRow("a number it lacks") << "fakeutp.dll" << 21 << false << "fakeutp.dll has no export number 21";
     QTest::newRow("no such file") << "absent.dll" << 20 << false << "cannot load ";
+    QTest::newRow("no 64-bit DLL") << "notadll.dll" << 20 << false << "error 193: it is not a 64-bit Windows DLL";
 }
 
 void TestLibraryExport::byOrdinal()

@@ -4,8 +4,8 @@
 #include <hidsim.h>
 #include <simconfig.h>
 
-#include <device/models.h>
-#include <device/reports.h>
+#include <protocol/models.h>
+#include <protocol/reports.h>
 
 #include <hidapi.h>
 

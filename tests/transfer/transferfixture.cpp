@@ -1,6 +1,6 @@
 #include "transferfixture.h"
 
-#include "device/models.h"
+#include "protocol/models.h"
 #include "eventloop.h"
 #include "update/firmwarefiles.h"
 
@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMetaEnum>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -64,36 +63,17 @@ Rig::Rig(int unitType, const HidSim::ControllerSettings &settings)
     HidSim::ControllerSettings own = settings;
     own.unitType = unitType;
     controller = HidSim::attach(description, own);
-
-    const auto record = [this](const char *signal) {
-        return [this, signal] { reports.append(QLatin1String(signal)); };
-    };
-    QObject::connect(&engine, &TransferEngine::transferStarted, record("transferStarted"));
-    QObject::connect(&engine, &TransferEngine::transferCompleted, record("transferCompleted"));
-    QObject::connect(&engine, &TransferEngine::updateFinished, record("updateFinished"));
-    QObject::connect(&engine, &TransferEngine::stopped, record("stopped"));
-    QObject::connect(&engine, &TransferEngine::transferProgress, [this](int percent) {
-        reports.append(QStringLiteral("transferProgress %1").arg(percent));
-    });
-    QObject::connect(&engine, &TransferEngine::updateProgress, [this](int percent) {
-        reports.append(QStringLiteral("updateProgress %1").arg(percent));
-    });
-    QObject::connect(&engine, &TransferEngine::libraryProgress, [this](int current, int total) {
-        reports.append(QStringLiteral("libraryProgress %1/%2").arg(current).arg(total));
-    });
-    QObject::connect(&engine, &TransferEngine::failed, [this](TransferEngine::Failure failure) {
-        reports.append(QStringLiteral("failed ")
-                       + QLatin1String(QMetaEnum::fromType<TransferEngine::Failure>().valueToKey(int(failure))));
-    });
 }
 
 bool Rig::connect(const QByteArray &image)
 {
     placeUpdateFile(image);
-    if (!link.connectFirst()) {
+    if (!session.connectFirst()) {
         qWarning() << "no controller connected";
         return false;
     }
+    session.useFirmwareFile(FirmwareFiles::updateFilePath());
+    reports.clear();
     return true;
 }
 
@@ -113,9 +93,9 @@ void Rig::tick(int count)
 {
     for (int i = 0; i < count; ++i) {
         if (unitType == mossUnitType)
-            engine.transmitSlotUTP();
+            session.transferEngine()->transmitSlotUTP();
         else
-            engine.transmitSlot();
+            session.transferEngine()->transmitSlot();
     }
 }
 

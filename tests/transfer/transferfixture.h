@@ -1,16 +1,17 @@
 #ifndef TRANSFERFIXTURE_H
 #define TRANSFERFIXTURE_H
 
-#include "device/controllerlink.h"
 #include "hidsim.h"
 #include "logcapture.h"
-#include "transfer/transferengine.h"
+#include "session/updatesession.h"
+#include "sessionrecorder.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 
 namespace TransferFixture {
@@ -26,20 +27,21 @@ private slots:
     void cleanup();
 };
 
-// A simulated controller of `unitType`, the link connected to it as
-// "Connect" connects it, and the engine with a recording face. Attach a
-// pair's other half before constructing.
+// A simulated controller of `unitType`, and a session with a recording
+// face that connects to it as "Connect" does. Attach a pair's other half
+// before constructing.
 struct Rig
 {
     // Attaches the model's standard controller with `settings`.
     explicit Rig(int unitType, const HidSim::ControllerSettings &settings = {});
 
-    // Places `image` as the update file and connects the link. False (with
-    // a warning) when no controller was connected.
+    // Places `image` as the update file, connects the session and names
+    // the file to it. False (with a warning) when no controller was
+    // connected. The reports start empty.
     bool connect(const QByteArray &image);
 
     // The "Update Device" press.
-    void press() { engine.startOrStop(); }
+    void press() { session.startOrStopTransfer(); }
     // Presses and runs the event loop until the engine reports the update
     // finished; false when it did not within `timeoutMs`.
     bool pressUntilFinished(int timeoutMs = 20000);
@@ -54,17 +56,20 @@ struct Rig
     // whole (small) image and applies it.
     bool tickUntilApplying();
 
-    bool finished() const { return reports.contains(QLatin1String("updateFinished")); }
+    bool finished() const
+    {
+        return std::any_of(reports.begin(), reports.end(),
+                           [](const QString &line) { return line.startsWith(QLatin1String("updateFinished")); });
+    }
     // The reports whose line starts with `prefix`.
     QStringList reported(const QString &prefix) const { return reports.filter(QRegularExpression('^' + prefix)); }
 
     const int unitType;
     HidSim::Controller controller;
-    ControllerLink link;
-    TransferEngine engine { &link };
-    // One line per signal of the engine, such as "transferProgress 46",
-    // "libraryProgress 5/10", "failed WrongMd5" or "stopped".
-    QStringList reports;
+    UpdateSession session;
+    SessionRecorder face { session };
+    // One line per signal of the session (see SessionRecorder).
+    QStringList &reports = face.lines;
 };
 
 // A controller that applies an image until the test queues

@@ -2,7 +2,7 @@
 
 #include "eventloop.h"
 
-#include "device/reports.h"
+#include "protocol/reports.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
@@ -10,7 +10,7 @@
 
 using namespace TransferFixture;
 
-// Whole firmware transfers through the report engine, against simulated
+// Whole firmware transfers by reports, through the session, against simulated
 // controllers: every report the controller receives, the transfer and
 // update bars, the verdicts and the end of the program.
 class TestReportTransfer : public TransferTest
@@ -104,9 +104,9 @@ void TestReportTransfer::wholeTransfer()
     // completion only from a controller that reports it.
     QCOMPARE(rig.reported("transferStarted").size(), left ? 0 : 1);
     QCOMPARE(rig.reported("transferCompleted").size(), reportsTransferComplete ? 1 : 0);
-    QCOMPARE(rig.reports.last(), QStringLiteral("updateFinished"));
-    QVERIFY(rig.reported("failed").isEmpty());
-    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::Finished);
+    QCOMPARE(rig.reports.last(), QStringLiteral("updateFinished Watched"));
+    QVERIFY(rig.reported("transferFailed").isEmpty());
+    QCOMPARE(rig.session.controllerPhase(), TransferEngine::Phase::Finished);
     QVERIFY(!updateFileHeldOpen());
 }
 
@@ -123,15 +123,15 @@ void TestReportTransfer::tickByTick()
     rig.tick();
     compareStreams(rig.controller->writtenReports(), expected.mid(0, 1));
     QVERIFY(rig.reports.isEmpty());
-    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::PartlySent);
+    QCOMPARE(rig.session.controllerPhase(), TransferEngine::Phase::PartlySent);
 
     rig.tick(3);
     compareStreams(rig.controller->writtenReports(), expected);
-    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::AwaitingVerdict);
+    QCOMPARE(rig.session.controllerPhase(), TransferEngine::Phase::AwaitingVerdict);
     rig.tick();
-    QCOMPARE(rig.engine.phase(), TransferEngine::Phase::Applying);
+    QCOMPARE(rig.session.controllerPhase(), TransferEngine::Phase::Applying);
     QCOMPARE(rig.reports, QStringList({ "transferStarted", "transferProgress 0", "transferProgress 46",
-                                        "transferProgress 92", "transferCompleted" }));
+                                        "transferProgress 92", "transferCompleted Watched" }));
 }
 
 void TestReportTransfer::acknowledgement_data()
@@ -173,7 +173,7 @@ void TestReportTransfer::acknowledgement()
     rig.startWithoutTimer();
 
     rig.tick(2);
-    QCOMPARE(rig.reported("failed"), failure.isEmpty() ? QStringList() : QStringList { "failed " + failure });
+    QCOMPARE(rig.reported("transferFailed"), failure.isEmpty() ? QStringList() : QStringList { "transferFailed " + failure });
     if (!failure.isEmpty()) {
         rig.tick(2);
         QCOMPARE(log.count(QStringLiteral("waitingApplyingUpdate ")), 2);
@@ -219,14 +219,14 @@ void TestReportTransfer::verdicts()
 
     rig.press();
     if (!failure.isEmpty())
-        QVERIFY(TestLoop::waitFor([&] { return !rig.reported("failed").isEmpty(); }));
+        QVERIFY(TestLoop::waitFor([&] { return !rig.reported("transferFailed").isEmpty(); }));
     log.clear();
     QVERIFY(waitForPolls(log, 3));
     TestLoop::spin(50);
 
-    QCOMPARE(rig.reported("failed"), failure.isEmpty() ? QStringList() : QStringList { "failed " + failure });
+    QCOMPARE(rig.reported("transferFailed"), failure.isEmpty() ? QStringList() : QStringList { "transferFailed " + failure });
     QCOMPARE(rig.reported("transferCompleted").size(), failure.isEmpty() ? 1 : 0);
-    QVERIFY(rig.engine.isRunning());
+    QVERIFY(rig.session.transferEngine()->isRunning());
 }
 
 // While the controller applies the image the update progress moves by one
@@ -245,7 +245,7 @@ void TestReportTransfer::updateBarStopsAt99()
     QList<int> values;
     for (int i = 0; i < ticks; ++i) {
         rig.tick();
-        const QStringList progress = rig.reported("updateProgress");
+        const QStringList progress = rig.reported("installProgress");
         values.append(progress.isEmpty() ? 0 : progress.last().section(' ', 1).toInt());
     }
     QCOMPARE(values.first(), 0);

@@ -1,6 +1,6 @@
 #include "device/controllerlink.h"
 #include "platform/vuzovididi.h"
-#include "transfer/libraryprogress.h"
+#include "transfer/libraryprogressscope.h"
 #include "transfer/transferengine.h"
 #include "transfer/transferpackets.h"
 

@@ -1,6 +1,6 @@
 #include "transferfixture.h"
 
-#include "device/models.h"
+#include "protocol/models.h"
 #include "eventloop.h"
 
 #include <QTest>
@@ -20,8 +20,8 @@ private slots:
         QVERIFY(rig.connect(randomImage(5000, 3)));
         rig.press();
         TestLoop::spin(200);
-        QCOMPARE(rig.reports, QStringList { "failed LibraryMissing" });
-        QVERIFY(!rig.engine.isRunning());
+        QCOMPARE(rig.reports, QStringList { "transferFailed LibraryMissing" });
+        QVERIFY(!rig.session.transferEngine()->isRunning());
         QCOMPARE(rig.controller->writtenReports(), QList<QByteArray>());
     }
 };

@@ -1,8 +1,8 @@
 #include "transferfixture.h"
 
-#include "device/models.h"
+#include "protocol/models.h"
 #include "eventloop.h"
-#include "transfer/libraryprogress.h"
+#include "transfer/libraryprogressscope.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -87,7 +87,7 @@ void TestUtpPath::wholeTransfer()
 
     // No simulated update progress for this model.
     QCOMPARE(rig.reports.filter(QRegularExpression(QStringLiteral("^(transfer|update)"))),
-             QStringList({ "transferStarted", "transferCompleted", "updateFinished" }));
+             QStringList({ "transferStarted", "transferCompleted OnItsOwn", "updateFinished OnItsOwn" }));
 }
 
 // A statusReady that arrives before transferStart still runs the library;
@@ -135,7 +135,7 @@ void TestUtpPath::acknowledgementErrors()
 
     rig.press();
     QVERIFY(waitForPolls(log, 3));
-    QCOMPARE(rig.reported("failed"), QStringList { "failed " + failure });
+    QCOMPARE(rig.reported("transferFailed"), QStringList { "transferFailed " + failure });
 
     QVERIFY(log.contains(logLine));
     QVERIFY(!log.contains(QStringLiteral("updateThruUTP try")));
@@ -169,8 +169,8 @@ void TestUtpPath::failedTransferEnd()
     rig.controller->failWrite(2);
 
     rig.press();
-    QVERIFY(TestLoop::waitFor([&] { return !rig.reported("failed").isEmpty(); }));
-    QCOMPARE(rig.reported("failed"), QStringList { "failed EndNotWritten" });
+    QVERIFY(TestLoop::waitFor([&] { return !rig.reported("transferFailed").isEmpty(); }));
+    QCOMPARE(rig.reported("transferFailed"), QStringList { "transferFailed EndNotWritten" });
     QCOMPARE(log.lines().filter(QStringLiteral("report is not send ret -1")).size(), 1);
     QCOMPARE(rig.controller->writtenReports().size(), 1);
 }
@@ -184,13 +184,13 @@ void TestUtpPath::stopDuringLibraryCall()
     Rig rig(moss);
     QVERIFY(rig.connect(image));
     LogCapture log;
-    QObject::connect(&rig.engine, &TransferEngine::libraryProgress, &rig.engine, &TransferEngine::stop);
+    QObject::connect(&rig.session, &UpdateSession::libraryProgress, &rig.session, &UpdateSession::stopTransfer);
 
     rig.press();
-    QVERIFY(TestLoop::waitFor([&] { return !rig.reported("stopped").isEmpty(); }));
+    QVERIFY(TestLoop::waitFor([&] { return !rig.reported("transferStopped").isEmpty(); }));
     TestLoop::spin(50);
     QCOMPARE(rig.reports.filter(QRegularExpression(QStringLiteral("^(?!libraryProgress)"))),
-             QStringList({ "transferStarted", "stopped" }));
+             QStringList({ "transferStarted", "transferStopped" }));
     QCOMPARE(log.lines().filter(QRegularExpression(QStringLiteral("^(updateThruUTP result|transfer stopped)"))),
              QStringList({ "updateThruUTP result 0", "transfer stopped" }));
     QCOMPARE(rig.controller->writtenReports(), bracketReports(image).mid(0, 1));

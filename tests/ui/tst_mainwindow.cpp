@@ -1,11 +1,15 @@
 #include "ui/mainwindow.h"
 
-#include "device/models.h"
+#include "protocol/models.h"
+#include "protocol/reports.h"
+#include "logcapture.h"
+#include "sessionrecorder.h"
 #include "eventloop.h"
 #include "hidsim.h"
 #include "messageboxdriver.h"
 #include "update/firmwarefiles.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLayout>
 #include <QLabel>
@@ -17,23 +21,46 @@
 #include <QMetaEnum>
 #include <QToolBar>
 
+Q_DECLARE_METATYPE(QMessageBox::StandardButton)
+
 namespace {
 
 // Attaches controllers of `unitTypes` (version 1.4) and places the override
 // file, which keeps the update check after "Connect" off the network.
-void attachWithOverride(const QList<int> &unitTypes)
+// Returns the first.
+HidSim::Controller attachWithOverride(const QList<int> &unitTypes)
 {
     HidSim::reset();
-    for (int unitType : unitTypes)
-        HidSim::attachModel(unitType, 14);
+    HidSim::Controller first;
+    for (int unitType : unitTypes) {
+        const HidSim::Controller controller = HidSim::attachModel(unitType, 14);
+        if (!first)
+            first = controller;
+    }
     QFile override(FirmwareFiles::overrideFilePath());
-    QVERIFY(override.open(QIODevice::WriteOnly));
+    override.open(QIODevice::WriteOnly);
+    return first;
+}
+
+template<typename Enum>
+Enum enumValue(const QString &key)
+{
+    return Enum(QMetaEnum::fromType<Enum>().keyToValue(qPrintable(key)));
+}
+
+// The device log requests `controller` received (the trailing layout's).
+int logRequests(const HidSim::Controller &controller)
+{
+    const QList<QByteArray> written = controller->writtenReports();
+    return int(std::count_if(written.begin(), written.end(), [](const QByteArray &report) {
+        return quint8(report.at(61)) == Report::logRequest;
+    }));
 }
 
 } // namespace
 
 // The window right after start-up (only "Connect" can be used), and the
-// window as the face of the transfer engine.
+// window as the face of the update session.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -45,8 +72,8 @@ private slots:
     void buttonRowIsLaidOut();
     void connectShowsTheModel_data();
     void connectShowsTheModel();
-    void transferReportsShown_data();
-    void transferReportsShown();
+    void sessionReportsShown_data();
+    void sessionReportsShown();
     void cleanup();
 };
 
@@ -107,6 +134,8 @@ void TestMainWindow::windowFrame()
     QCOMPARE(window.centralWidget()->objectName(), QStringLiteral("centralWidget"));
     QCOMPARE(window.findChild<QProgressBar *>("progressBarTransfer")->whatsThis(),
              QStringLiteral("Transfer progress"));
+    // Every run has its device log file, empty unless the log is fetched.
+    QCOMPARE(QDir(QCoreApplication::applicationDirPath()).entryList({ "*_log.enc" }).size(), 1);
 }
 
 void TestMainWindow::buttonRowIsLaidOut()
@@ -178,145 +207,282 @@ void TestMainWindow::connectShowsTheModel()
     QVERIFY(boxes.boxes().last().text.startsWith(QStringLiteral("Your unit current version: 1.4\n")));
 }
 
-void TestMainWindow::transferReportsShown_data()
+void TestMainWindow::sessionReportsShown_data()
 {
     QTest::addColumn<int>("unitType");
-    QTest::addColumn<QString>("report");   // what the engine reports; "press": "Update Device"
+    // What the session reports, as SessionRecorder writes it, or "press
+    // <button>"; several are separated by "; ".
+    QTest::addColumn<QString>("report");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");  // to the box
     QTest::addColumn<QString>("widgets");  // the widgets afterwards, as shown() writes them
-    QTest::addColumn<QString>("title");    // of the box; empty: none
+    QTest::addColumn<QString>("title");    // of the box; empty: none, or an offer when there is a text
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("asks");   // what the window then asks of the session
     QTest::addColumn<bool>("quits");
     QTest::addColumn<int>("ticks");  // of a real transfer of the update file before the report
 
     const int ebony = 12, moss = mossUnitType;
     const QString idle = "Transfer:|0/100 off|Update:|0/100 off|connect off, update on";
     const QString retry = "Check the connections between PC and the unit and to try the update again.";
+    const QString logHidden = "log off hidden, stop off hidden";
     const auto row = [&](const char *name, int unitType, const QString &report, const QString &widgets,
-                         const QString &title = {}, const QString &text = {}, bool quits = false, int ticks = 0) {
-        QTest::newRow(name) << unitType << report << widgets << title << text << quits << ticks;
+                         const QString &title = {}, const QString &text = {}, bool quits = false, int ticks = 0,
+                         QMessageBox::StandardButton answer = QMessageBox::Ok, const QString &asks = {}) {
+        QTest::newRow(name) << unitType << report << answer
+                            << (widgets.count('|') == 4 ? widgets + '|' + logHidden : widgets) << title << text
+                            << asks << quits << ticks;
     };
     const auto failure = [&](const char *report, const QString &title, const QString &text, bool quits = false) {
         row(report, ebony, report, idle, title, text, quits);
     };
 
-    row("Update Device pressed", ebony, "press", "Transfer:|0/100 off|Update:|0/100 off|connect off, update off");
+    // The check.
+    const QString offer = "Your unit current version: 1.4\nLatest version: 2.5";
+    const QString updaterOffer = "Your Tavoro updater version: 0.14\nLatest version: 0.25";
+    row("firmware offer, Yes", ebony, "firmwareOffered 25|Faster transfers",
+        "Transfer: download new version|0/100 on|Update:|0/100 off|connect off, update on", "", offer, false, 0,
+        QMessageBox::Yes, "needDownloadNewFirmware");
+    row("firmware offer, No", ebony, "firmwareOffered 25|Faster transfers", idle, "", offer, false, 0,
+        QMessageBox::No);
+    row("firmware offer, Escape", ebony, "firmwareOffered 25|Faster transfers", idle, "", offer, false, 0,
+        MessageBoxDriver::Escape);
+    // Once the program has asked to quit, a box's own event loop ends at
+    // once: the offer then gets neither Yes nor No.
+    row("firmware offer after a request to quit", ebony, "quit; firmwareOffered 25|Faster transfers", idle, "", "",
+        true, 0, QMessageBox::Ok, "notNeedDownloadNewFirmware");
+    row("updater offer, Yes", ebony, "updaterOffered 25|Faster transfers", idle, "", updaterOffer, false, 0,
+        QMessageBox::Yes, "needDownloadNewMainFirmware");
+    row("updater offer, No", ebony, "updaterOffered 25|Faster transfers", idle, "", updaterOffer, false, 0,
+        QMessageBox::No);
+    row("updater offer, Escape", ebony, "updaterOffered 25|Faster transfers", idle, "", updaterOffer, false, 0,
+        MessageBoxDriver::Escape);
+    row("up to date", ebony, "upToDate", idle, "Info", "Your unit has the latest software");
+    row("check failed", ebony, "checkFailed Connection|Problem with internet connection|", idle, "Error",
+        "Problem with internet connection\n", true);
+    row("firmware not saved", ebony,
+        "checkFailed FirmwareNotSaved|Error saving firmware to disk.|Check the HD, connections between PC and the "
+        "unit and to try the update again.",
+        idle, "Error", "Error saving firmware to disk.\nCheck the HD, connections between PC and the unit and to "
+                       "try the update again.", true);
+    row("download progress", ebony, "downloadProgress 40", "Transfer:|40/100 off|Update:|0/100 off|connect off, update on");
+    row("firmware ready", ebony, "firmwareReady Downloaded|/nowhere/updater.sb", idle);
+    row("updater download opened", ebony, "updaterDownloadOpened", idle, "Info",
+        "Wait for download new Tavoro Updater.\nClose program and insall new version Tavoro Updater.\n"
+        "Try again update unit.", true);
+
+    // The transfer.
+    row("Update Device pressed", ebony, "press updateDeviceButton",
+        "Transfer:|0/100 off|Update:|0/100 off|connect off, update off");
     row("started", ebony, "transferStarted", "Transfer: in progress|0/100 on|Update:|0/100 off|connect off, update on");
     row("progress", ebony, "transferProgress 46", "Transfer:|46/100 off|Update:|0/100 off|connect off, update on");
     row("library progress", moss, "libraryProgress 5/10", "Transfer:|5/10 off|Update:|0/100 off|connect off, update on");
     const QString installing = "Transfer: completed|100/100 off|Update: in progress. Do not power off device!|0/100 %1"
                                "|connect off, update on";
-    row("completed", ebony, "transferCompleted", installing.arg("on"));
-    row("completed, closed library: no update bar", moss, "transferCompleted", installing.arg("off"));
-    row("update progress", ebony, "updateProgress 12", "Transfer:|0/100 off|Update:|12/100 off|connect off, update on");
-    row("finished", ebony, "updateFinished", "Transfer:|0/100 off|Update: finished|100/100 off|connect off, update on",
-        "Info", "Update installed correctly, please close program, and disconnect/power off your controller.\n"
-                "When reconnected/power ON your device will have the latest software.", true);
-    row("finished, closed library", moss, "updateFinished", idle, "Info",
+    row("completed", ebony, "transferCompleted Watched", installing.arg("on"));
+    row("completed, closed library: no update bar", moss, "transferCompleted OnItsOwn", installing.arg("off"));
+    row("update progress", ebony, "installProgress 12", "Transfer:|0/100 off|Update:|12/100 off|connect off, update on");
+    row("finished", ebony, "updateFinished Watched",
+        "Transfer:|0/100 off|Update: finished|100/100 off|connect off, update on", "Info",
+        "Update installed correctly, please close program, and disconnect/power off your controller.\n"
+        "When reconnected/power ON your device will have the latest software.", true);
+    row("finished, closed library", moss, "updateFinished OnItsOwn", idle, "Info",
         "Updating started, please close program, and wait for device updating automatically finished.\n"
         "Please do NOT power off device until updating finished.", true);
 
-    failure("failed FileNotLoaded", "Error", "File updater is not found.\nCheck the HD free space and try again.");
-    failure("failed StartNotWritten", "Error HID device", retry);
-    failure("failed DeviceTimeout", "Error", "Transfer timeout failed.\n" + retry);
-    failure("failed DeviceInternalError", "Error", "Transfer failed.\nDevice internal error.");
-    failure("failed PacketsSkipped", "Error", "Transfer failed. Packets skipped.\n" + retry);
-    failure("failed WrongMd5", "Error", "Transfer failed. Wrong md5.\n" + retry);
-    failure("failed UpdateInternalError", "Error", "Updating failed.\nDevice internal error.");
-    failure("failed WrongFile", "Error", "Updating failed. Wrong file or some internal error.\n" + retry);
-    failure("failed EndNotWritten", "Error HID device", "Connection lost.", true);
-    failure("failed LibraryMissing", "Error", "The transfer library for this controller is not installed.\n"
-                                              "Reinstall the updater and try the update again.");
-    // The handles are closed and "Connect" can find the controller again.
-    // Two ticks send transferStart and the (empty) image's end report.
-    row("failed ConnectionLost", ebony, "failed ConnectionLost",
+    failure("transferFailed FileNotLoaded", "Error", "File updater is not found.\nCheck the HD free space and try again.");
+    failure("transferFailed StartNotWritten", "Error HID device", retry);
+    failure("transferFailed DeviceTimeout", "Error", "Transfer timeout failed.\n" + retry);
+    failure("transferFailed DeviceInternalError", "Error", "Transfer failed.\nDevice internal error.");
+    failure("transferFailed PacketsSkipped", "Error", "Transfer failed. Packets skipped.\n" + retry);
+    failure("transferFailed WrongMd5", "Error", "Transfer failed. Wrong md5.\n" + retry);
+    failure("transferFailed UpdateInternalError", "Error", "Updating failed.\nDevice internal error.");
+    failure("transferFailed WrongFile", "Error", "Updating failed. Wrong file or some internal error.\n" + retry);
+    failure("transferFailed EndNotWritten", "Error HID device", "Connection lost.", true);
+    failure("transferFailed LibraryMissing", "Error", "The transfer library for this controller is not installed.\n"
+                                                      "Reinstall the updater and try the update again.");
+    // "Connect" can find the controller again. Two ticks send
+    // transferStart and the (empty) image's end report.
+    row("transferFailed ConnectionLost", ebony, "transferFailed ConnectionLost",
         "Transfer: in progress|100/100 on|Update:|0/100 off|connect on, update on", "Error",
         "The connection with the controller was lost while it was applying the update, so the result is unknown.\n"
         "Reconnect the controller and press Connect to read its version.", false, 2);
     // Before the end report it keeps its firmware: nothing is being applied.
-    row("failed ConnectionLost in mid-transfer", ebony, "failed ConnectionLost",
+    row("transferFailed ConnectionLost in mid-transfer", ebony, "transferFailed ConnectionLost",
         "Transfer:|0/100 off|Update:|0/100 off|connect on, update on", "Error HID device", retry, false, 1);
+
+    // The device log.
+    const QString logged = "Download log file is complete.\nYou can find it in program directory.";
+    const QString logEnded = "Transfer:|0/100 off|Update:|0/100 off|connect off, update on|log off hidden, stop %1";
+    row("log progress", ebony, "logProgress 30", "Transfer:|30/100 off|Update:|0/100 off|connect off, update on");
+    row("log complete", ebony, "logFinished Complete|/p/2021_log.enc|", logEnded.arg("off hidden"), "Info", logged, true);
+    row("log incomplete", ebony, "logFinished Incomplete|/p/2021_log.enc|", logEnded.arg("off hidden"), "Info", logged,
+        true);
+    row("log not written", ebony, "logFinished FileNotWritten|/p/2021_log.enc|No space left on device",
+        logEnded.arg("off hidden"), "Error",
+        "The device log could not be written to " + QDir::toNativeSeparators("/p/2021_log.enc")
+            + ":\nNo space left on device", true);
+    // A stop ends the download twice over: the first end is shown, once.
+    row("log ends twice", ebony, "logFinished FileNotWritten|/p/x_log.enc|Disk gone; logFinished Complete|/p/x_log.enc|",
+        logEnded.arg("off hidden"), "Error", "The device log could not be written to "
+        + QDir::toNativeSeparators("/p/x_log.enc") + ":\nDisk gone", true);
+    // A real download of the controller's (empty) log; the second press,
+    // on the disabled button, does not ask again.
+    row("download log pressed twice", ebony, "press downloadLogFile; press downloadLogFile", logEnded.arg("off"),
+        "Info", logged, true, 0, QMessageBox::Ok, "1 log request");
+    row("stop log pressed", ebony, "press stopDownloadingFile", logEnded.arg("off hidden"), "Info", logged, true);
 }
 
-// Each report of the engine as the user sees it: the widgets, the box, and
-// whether the program then ends.
-void TestMainWindow::transferReportsShown()
+// Each report of the session as the user sees it: the widgets, the box,
+// what the window asks of the session, and whether the program then ends.
+void TestMainWindow::sessionReportsShown()
 {
     QFETCH(int, unitType);
     QFETCH(QString, report);
+    QFETCH(QMessageBox::StandardButton, answer);
     QFETCH(QString, widgets);
     QFETCH(QString, title);
     QFETCH(QString, text);
+    QFETCH(QString, asks);
     QFETCH(bool, quits);
     QFETCH(int, ticks);
 
-    attachWithOverride({ unitType });
+    const HidSim::Controller controller = attachWithOverride({ unitType });
     MessageBoxDriver boxes;
     MainWindow window;
     window.show();
     window.findChild<QPushButton *>("connect_button")->click();
     QCOMPARE(boxes.count(), 1);
 
-    auto *engine = window.findChild<TransferEngine *>();
+    auto *session = window.findChild<UpdateSession *>();
+    // What the window asks is recorded here, not done: the session's own
+    // tables show what it does.
+    QObject::disconnect(&window, nullptr, session, nullptr);
+    QStringList asked;
+    QObject::connect(&window, &MainWindow::needDownloadNewFirmware, [&] { asked << "needDownloadNewFirmware"; });
+    QObject::connect(&window, &MainWindow::needDownloadNewMainFirmware,
+                     [&] { asked << "needDownloadNewMainFirmware"; });
+    QObject::connect(&window, &MainWindow::notNeedDownloadNewFirmware, [&] { asked << "notNeedDownloadNewFirmware"; });
     if (ticks > 0) {
-        engine->startOrStop();
-        engine->startOrStop();
+        session->startOrStopTransfer();
+        session->startOrStopTransfer();
         for (int i = 0; i < ticks; ++i)
-            engine->transmitSlot();
+            session->transferEngine()->transmitSlot();
     }
-    const QString argument = report.section(' ', 1);
-    const auto emitReport = [&] {
-        if (report == QLatin1String("transferStarted"))
-            emit engine->transferStarted();
-        else if (report == QLatin1String("transferCompleted"))
-            emit engine->transferCompleted();
-        else if (report == QLatin1String("updateFinished"))
-            emit engine->updateFinished();
-        else if (report.startsWith(QLatin1String("transferProgress")))
-            emit engine->transferProgress(argument.toInt());
-        else if (report.startsWith(QLatin1String("updateProgress")))
-            emit engine->updateProgress(argument.toInt());
-        else if (report.startsWith(QLatin1String("libraryProgress")))
-            emit engine->libraryProgress(argument.section('/', 0, 0).toInt(), argument.section('/', 1).toInt());
-        else
-            emit engine->failed(TransferEngine::Failure(
-                QMetaEnum::fromType<TransferEngine::Failure>().keyToValue(qPrintable(argument))));
+    LogCapture log;
+    const auto emitReport = [&](const QString &one) {
+        const QString name = one.section(' ', 0, 0);
+        const QStringList values = one.section(' ', 1).split('|');
+        const auto number = [&](int i) { return values.value(i).section('/', 0, 0).toInt(); };
+        if (name == QLatin1String("press")) {
+            auto *pressed = window.findChild<QPushButton *>(values.first());
+            if (values.first() == QLatin1String("updateDeviceButton")) {
+                pressed->click();
+                // Stopped again before its first tick.
+                session->startOrStopTransfer();
+            } else {
+                // Even on a disabled button.
+                QMetaObject::invokeMethod(pressed, "pressed");
+            }
+        } else if (name == QLatin1String("quit")) {
+            QCoreApplication::quit();
+        } else if (name == QLatin1String("firmwareOffered")) {
+            emit session->firmwareOffered(values.value(0), values.value(1));
+        } else if (name == QLatin1String("updaterOffered")) {
+            emit session->updaterOffered(values.value(0), values.value(1));
+        } else if (QStringList({ "upToDate", "updaterDownloadOpened", "transferStarted" }).contains(name)) {
+            QMetaObject::invokeMethod(session, qPrintable(name));
+        } else if (QStringList({ "downloadProgress", "transferProgress", "installProgress", "logProgress" })
+                       .contains(name)) {
+            QMetaObject::invokeMethod(session, qPrintable(name), Q_ARG(int, number(0)));
+        } else if (name == QLatin1String("checkFailed")) {
+            emit session->checkFailed({ enumValue<UpdateChecker::Problem>(values.value(0)), values.value(1),
+                                        values.value(2) });
+        } else if (name == QLatin1String("firmwareReady")) {
+            emit session->firmwareReady({ values.value(1), FirmwareFile::Source::Downloaded });
+        } else if (name == QLatin1String("libraryProgress")) {
+            emit session->libraryProgress(number(0), values.value(0).section('/', 1).toInt());
+        } else if (name == QLatin1String("transferCompleted")) {
+            emit session->transferCompleted(enumValue<UpdateSession::Installation>(values.value(0)));
+        } else if (name == QLatin1String("updateFinished")) {
+            emit session->updateFinished(enumValue<UpdateSession::Installation>(values.value(0)));
+        } else if (name == QLatin1String("transferFailed")) {
+            emit session->transferFailed(enumValue<TransferEngine::Failure>(values.value(0)));
+        } else if (name == QLatin1String("logFinished")) {
+            UpdateSession::DeviceLog deviceLog;
+            deviceLog.end = UpdateSession::DeviceLog::End(SessionRecorder::logEnds.indexOf(values.value(0)));
+            deviceLog.path = values.value(1);
+            deviceLog.fileProblem = values.value(2);
+            emit session->logFinished(deviceLog);
+        } else {
+            QFAIL(qPrintable("no such report: " + one));
+        }
     };
-    bool quit = false;
-    if (report == QLatin1String("press")) {
-        // Stopped again before its first tick.
-        window.findChild<QPushButton *>("updateDeviceButton")->click();
-        engine->startOrStop();
-    } else {
-        quit = TestLoop::runUntilQuit(emitReport, quits ? 5000 : 200);
-    }
+    boxes.answerNext(answer);
+    const bool quit = TestLoop::runUntilQuit(
+        [&] {
+            for (const QString &one : report.split(QStringLiteral("; ")))
+                emitReport(one);
+        },
+        quits ? 5000 : 200);
 
     const auto bar = [&](const char *name) {
         auto *widget = window.findChild<QProgressBar *>(name);
         return QStringLiteral("%1/%2 %3").arg(widget->value()).arg(widget->maximum())
             .arg(widget->isEnabled() ? "on" : "off");
     };
-    const auto enabled = [&](const char *name) { return window.findChild<QWidget *>(name)->isEnabled() ? "on" : "off"; };
+    const auto button = [&](const char *name) {
+        auto *widget = window.findChild<QWidget *>(name);
+        return QString(widget->isEnabled() ? "on" : "off") + (widget->isHidden() ? " hidden" : "");
+    };
     const QString shown = QStringList({ window.findChild<QLabel *>("labelTransfer")->text(), bar("progressBarTransfer"),
                                         window.findChild<QLabel *>("labelUpdate")->text(), bar("progressBarUpdate"),
-                                        QStringLiteral("connect %1, update %2").arg(enabled("connect_button"),
-                                                                                    enabled("updateDeviceButton")) })
+                                        QStringLiteral("connect %1, update %2").arg(button("connect_button"),
+                                                                                    button("updateDeviceButton")),
+                                        QStringLiteral("log %1, stop %2").arg(button("downloadLogFile"),
+                                                                              button("stopDownloadingFile")) })
                               .join('|');
     QCOMPARE(shown, widgets);
     QCOMPARE(quit, quits);
-    QCOMPARE(boxes.count(), title.isEmpty() ? 1 : 2);
-    if (!title.isEmpty()) {
-        QCOMPARE(boxes.boxes().last().title, title);
-        QCOMPARE(boxes.boxes().last().text, text);
-        QCOMPARE(boxes.boxes().last().icon, title == QLatin1String("Info") ? QMessageBox::Information
-                                                                           : QMessageBox::Critical);
+    QCOMPARE(boxes.count(), text.isEmpty() ? 1 : 2);
+    if (!text.isEmpty()) {
+        const MessageBoxDriver::Box box = boxes.boxes().last();
+        QCOMPARE(box.title, title);
+        QCOMPARE(box.text, text);
+        if (title.isEmpty()) {
+            // Both offers: one top-level box, the change log behind the
+            // details button, Yes as the default.
+            QCOMPARE(box.informativeText, QStringLiteral("Would you like to update to latest version?"));
+            QCOMPARE(box.detailedText, report.section('|', 1));
+            QCOMPARE(box.icon, QMessageBox::NoIcon);
+            QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(box.defaultButton, QMessageBox::Yes);
+            QVERIFY(!box.hasParent);
+        } else {
+            QCOMPARE(box.icon, title == QLatin1String("Info") ? QMessageBox::Information : QMessageBox::Critical);
+            QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QVERIFY(box.hasParent);
+        }
     }
-    if (report == QLatin1String("failed ConnectionLost"))
-        QCOMPARE(HidSim::openHandleCount(), 0);
+    if (asks.endsWith(QLatin1String("log request"))) {
+        TestLoop::spin(100);
+        QCOMPARE(QStringLiteral("%1 log request").arg(logRequests(controller)), asks);
+    } else {
+        QCOMPARE(asked.join(','), asks);
+    }
+    if (asks == QLatin1String("notNeedDownloadNewFirmware")) {
+        // The system's error text follows on the next line of the log.
+        const QStringList warnings = log.lines().filter(QStringLiteral("Bug with"));
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY(warnings.first().startsWith(QLatin1String("Bug with avaible download window\n (")));
+    }
 }
 
 void TestMainWindow::cleanup()
 {
     QFile::remove(FirmwareFiles::overrideFilePath());
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    for (const QString &name : programDir.entryList({ "*_log.enc" }))
+        QFile::remove(programDir.filePath(name));
 }
 
 QTEST_MAIN(TestMainWindow)

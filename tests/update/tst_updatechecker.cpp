@@ -4,6 +4,7 @@
 
 #include "checkerharness.h"
 #include "httpserver.h"
+#include "update/versiontext.h"
 
 #ifdef Q_OS_UNIX
 #include "filesizelimit.h"
@@ -372,19 +373,6 @@ private slots:
                  QStringList{ QStringLiteral("app path \"%1\"").arg(QCoreApplication::applicationDirPath()) });
     }
 
-    void overrideFileSkipsTheOnlineCheck()
-    {
-        writeFile(overrideFile(), "hand-made image");
-        CheckerRun run;
-        run.check();
-
-        QVERIFY(run.trace.waitForCount(2));
-        TestLoop::spin(200);
-        QCOMPARE(run.trace.events,
-                 QStringList({ "changeUpdateFileName|" + overrideFile(), "newUpdateFileDownloaded|true" }));
-        QCOMPARE(server.requestCount(), 0);
-    }
-
     // Two checks in flight: the second one ends first and releases its reply;
     // the first one failing afterwards must neither crash nor report.
     void staleReplyFinishingLateIsIgnored()
@@ -431,6 +419,43 @@ private slots:
         QCOMPARE(run.trace.events, QStringList{ "startDownloadMainUpdate" });
         if (openerInstalled)
             QCOMPARE(opener.waitForRecord(), QByteArray("1\n" TAVORO_MAIN_BINARY_PLACEHOLDER "\n"));
+    }
+
+    // What the faces make of the check's versions and problems.
+    void versionTexts_data()
+    {
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("expected");
+        const auto offers = [](const char *name, int unitVersion, const QString &offered, const QString &unitShown,
+                               const QString &firmwareShown, const QString &updaterShown) {
+            QTest::addRow("firmware offer, %s", name)
+                << VersionText::firmwareOffer(unitVersion, offered)
+                << QStringLiteral("Your unit current version: %1\nLatest version: %2").arg(unitShown, firmwareShown);
+            QTest::addRow("updater offer, %s", name)
+                << VersionText::updaterOffer(offered)
+                << QStringLiteral("Your Tavoro updater version: 0.14\nLatest version: ") + updaterShown;
+        };
+        offers("2.3 offered 2.5", 23, "25", "2.3", "2.5", "0.25");
+        offers("lowest unit", 0, "7", "0.0", "0.7", "0.7");
+        offers("highest unit", 255, "105", "25.5", "10.5", "0.105");
+        offers("updater 100", 14, "100", "1.4", "10.0", "0.100");
+        offers("decimal point reads 0", 14, "2.4", "1.4", "0.0", "0.0");
+        offers("letters read 0", 14, "new", "1.4", "0.0", "0.0");
+
+        QTest::newRow("problem without detail") << VersionText::problem("Problem", QString()) << "Problem";
+        QTest::newRow("problem, empty detail ends the line")
+            << VersionText::problem("Problem with internet connection", "") << "Problem with internet connection\n";
+        const QString saving = QStringLiteral("Error saving firmware to disk.");
+        const QString check = QStringLiteral("Check the HD, connections between PC and the unit and to try the update "
+                                             "again.");
+        QTest::newRow("problem on two lines") << VersionText::problem(saving, check) << saving + "\n" + check;
+    }
+
+    void versionTexts()
+    {
+        QFETCH(QString, shown);
+        QFETCH(QString, expected);
+        QCOMPARE(shown, expected);
     }
 
 private:

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Starts the Windows program from the program directory the package holds
 # (dist/) under Wine on the X display, as a user would, and checks: the
-# window's title, the program log it starts beside itself, and that
-# "Connect" ends in "Device is not found." (Wine has no HID controllers).
-# Keeps a screenshot of the answer in WORK/connect.png.
+# window's title, the program log it starts beside itself, that "Connect"
+# ends in "Device is not found." (Wine has no HID controllers), and that it
+# loaded no plugin from the directories another Qt program may leave in
+# QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH (here holding a copy of its
+# own platform plugin; Wine's loader names every DLL it loads). Keeps a
+# screenshot of the answer in WORK/connect.png.
 #
 #   check-program-under-wine.sh DIST WORK
 #
@@ -24,10 +27,20 @@ program_dir="$work/program"
 mkdir -p "$program_dir"
 cp -r "$dist"/. "$program_dir"/
 
+mkdir -p "$work/other-qt/plugins/platforms" "$work/other-qt/platforms"
+cp "$dist/platforms/qwindows.dll" "$work/other-qt/plugins/platforms/"
+cp "$dist/platforms/qwindows.dll" "$work/other-qt/platforms/"
+
 export WINEDEBUG=-all
-wine "$program_dir/tavoroUpdater.exe" >"$work/wine.txt" 2>&1 &
+# Wine keeps the host's QT_ variables from Windows programs: they are set
+# in the Windows environment, by cmd, which then starts the program and
+# waits for it.
+command="set QT_PLUGIN_PATH=$(winepath -w "$work/other-qt/plugins")"
+command+="&& set QT_QPA_PLATFORM_PLUGIN_PATH=$(winepath -w "$work/other-qt/platforms")"
+command+="&& start /wait $(winepath -w "$program_dir/tavoroUpdater.exe")"
+WINEDEBUG=-all,+loaddll wine cmd /c "$command" >"$work/wine.txt" 2>&1 &
 pid=$!
-trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null' EXIT
+trap 'wine taskkill /f /im tavoroUpdater.exe >/dev/null 2>&1; kill $pid 2>/dev/null; wait $pid 2>/dev/null' EXIT
 
 # Polls a command for up to $1 seconds.
 wait_for() {
@@ -67,14 +80,20 @@ sleep 1
 import -window root "$work/connect.png"
 
 # A Windows message box copies its title and text with Ctrl+C; Wine hands
-# the clipboard to X.
-xdotool windowfocus --sync "$box" key ctrl+c
-sleep 1
-text="$(xclip -o -selection clipboard 2>/dev/null)"
+# the clipboard to X, which can take a while when the machine is busy: the
+# copy is tried again until it arrives.
+for _ in $(seq 1 10); do
+    xdotool windowfocus --sync "$box" key ctrl+c && sleep 1
+    text="$(xclip -o -selection clipboard 2>/dev/null)" && [ -n "$text" ] && break
+done
 echo "the box says: $text"
 [[ "$text" == *"Device is not found."* ]] || fail "the box does not say 'Device is not found.'"
 
 xdotool windowfocus --sync "$box" key Return
 sleep 1
 kill -0 $pid 2>/dev/null || fail "the program ended after the box"
+grep -q 'Loaded .*qwindows\.dll' "$work/wine.txt" || fail "Wine named no platform plugin it loaded"
+loaded="$(grep 'Loaded .*other-qt' "$work/wine.txt")"
+[ -n "$loaded" ] && fail "it loaded another Qt's plugin: $loaded"
+echo "no plugin loaded from QT_PLUGIN_PATH or QT_QPA_PLATFORM_PLUGIN_PATH"
 echo "screenshot: $work/connect.png"

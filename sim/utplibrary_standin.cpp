@@ -1,0 +1,10 @@
+#include "platform/utplibrary.h"
+
+namespace UtpLibrary {
+
+Lookup lookup()
+{
+    return { &updateThruUTP, QString() };
+}
+
+} // namespace UtpLibrary

@@ -1,0 +1,96 @@
+#include "command.h"
+
+#include "checkcommand.h"
+#include "listcommand.h"
+#include "logcommand.h"
+#include "updateallcommand.h"
+#include "updatecommand.h"
+#include "watchcommand.h"
+
+#include "protocol/models.h"
+
+#include <QtDebug>
+
+Command::Command(const FlashRequest &request, bool canAsk)
+    : request(request)
+    , canAsk(canAsk)
+{
+}
+
+std::unique_ptr<Command> Command::create(const FlashRequest &request, bool canAsk)
+{
+    switch (request.command) {
+    case FlashRequest::Command::List:
+        return std::make_unique<ListCommand>(request, canAsk);
+    case FlashRequest::Command::Check:
+        return std::make_unique<CheckCommand>(request, canAsk);
+    case FlashRequest::Command::Update:
+        if (request.all)
+            return std::make_unique<UpdateAllCommand>(request, canAsk);
+        return std::make_unique<UpdateCommand>(request, canAsk);
+    case FlashRequest::Command::Watch:
+        return std::make_unique<WatchCommand>(request, canAsk);
+    case FlashRequest::Command::Log:
+        return std::make_unique<LogCommand>(request, canAsk);
+    case FlashRequest::Command::None:
+        break;
+    }
+    return nullptr;
+}
+
+void Command::confirm(bool)
+{
+}
+
+void Command::interrupt()
+{
+    finish(Outcomes::interrupted(TransferEngine::Phase::NothingSent));
+}
+
+ControllerSummary Command::summaryOf(const ControllerEntry &entry, const ControllerLink &opened)
+{
+    ControllerSummary summary;
+    const ModelInfo *model = modelForUnitType(entry.unitType);
+    summary.model = model ? QLatin1String(model->name) : QString::number(entry.unitType);
+    summary.unitType = entry.unitType;
+    summary.paths = entry.paths;
+    if (opened.isConnected())
+        summary.version = opened.shownVersion();
+    else
+        summary.openError = Outcomes::openFailure(opened.lastOpenError());
+    return summary;
+}
+
+QString Command::showControllers(const QList<ControllerEntry> &entries)
+{
+    QString firstFailure;
+    for (const ControllerEntry &entry : entries) {
+        ControllerLink probe;
+        probe.connectTo(entry);
+        const ControllerSummary summary = summaryOf(entry, probe);
+        if (firstFailure.isEmpty() && !summary.openError.isEmpty())
+            firstFailure = tr("%1 (%2)").arg(Outcomes::pathText(entry.paths.first()), summary.openError);
+        emit event(FlashEvents::controller(summary));
+    }
+    return firstFailure;
+}
+
+void Command::emitProgress(const QString &phase, int percent, int done, int total)
+{
+    emit progress({ phase, percent, done, total, phaseClock.isValid() ? phaseClock.elapsed() : 0 });
+}
+
+void Command::finish(const Outcome &outcome)
+{
+    finish(outcome, FlashEvents::result(outcome.code, outcome.name, outcome.message));
+}
+
+void Command::finish(const Outcome &outcome, const FlashEvent &lastEvent)
+{
+    if (done)
+        return;
+    done = true;
+    qDebug().noquote() << "flasher result" << int(outcome.code) << outcome.message;
+    emit event(lastEvent);
+    emit finished(int(outcome.code));
+}

@@ -1,0 +1,9 @@
+#include "processsetup.h"
+
+namespace ProcessSetup {
+
+void prepare()
+{
+}
+
+} // namespace ProcessSetup

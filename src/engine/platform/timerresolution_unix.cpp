@@ -1,0 +1,8 @@
+#include "timerresolution.h"
+
+TimerResolution::TimerResolution(QObject *parent)
+    : QObject(parent)
+{
+}
+
+TimerResolution::~TimerResolution() = default;

@@ -8,6 +8,10 @@
 #include "watchcommand.h"
 
 #include "protocol/models.h"
+#include "update/firmwarefiles.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <QtDebug>
 
@@ -45,6 +49,21 @@ void Command::confirm(bool)
 void Command::interrupt()
 {
     finish(Outcomes::interrupted(TransferEngine::Phase::NothingSent));
+}
+
+bool Command::refusedToFlash(bool station)
+{
+    std::optional<Outcome> refusal;
+    const QFileInfo file(request.file);
+    if (!request.yes && !canAsk)
+        refusal = Outcomes::cannotAsk();
+    else if (!request.file.isEmpty() && (!file.isFile() || file.size() == 0))
+        refusal = Outcomes::unusableFile(request.file, file.isFile());
+    else if (station && request.file.isEmpty() && QFile::exists(FirmwareFiles::overrideFilePath()))
+        refusal = Outcomes::handPlacedAtStation(FirmwareFiles::overrideFilePath());
+    if (refusal)
+        finish(*refusal);
+    return refusal.has_value();
 }
 
 ControllerSummary Command::summaryOf(const ControllerEntry &entry, const ControllerLink &opened)

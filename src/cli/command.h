@@ -51,6 +51,11 @@ protected:
     void finish(const Outcome &outcome, const FlashEvent &lastEvent);
     bool isFinished() const { return done; }
 
+    // Ends the run, true, when it must not flash: nobody to confirm, an
+    // unusable --file, or (at a station, which cannot tell which model it
+    // is for) a hand-placed update file.
+    bool refusedToFlash(bool station = false);
+
     // `entry` as the user is shown it; `opened`: the link that tried to open it.
     static ControllerSummary summaryOf(const ControllerEntry &entry, const ControllerLink &opened);
     // Opens each of `entries` in turn to show it; returns the first that

@@ -40,7 +40,6 @@ void LogCommand::start()
     }
     downloading = true;
     restartClock();
-    session.openDeviceLog();
     stallWatchdog->start();
     session.startLogDownload();
 }

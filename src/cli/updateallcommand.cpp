@@ -1,10 +1,7 @@
 #include "updateallcommand.h"
 
 #include "protocol/models.h"
-#include "update/firmwarefiles.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 UpdateAllCommand::UpdateAllCommand(const FlashRequest &request, bool canAsk)
@@ -14,20 +11,8 @@ UpdateAllCommand::UpdateAllCommand(const FlashRequest &request, bool canAsk)
 
 void UpdateAllCommand::start()
 {
-    if (!request.yes && !canAsk) {
-        finish(Outcomes::cannotAsk());
+    if (refusedToFlash(true))
         return;
-    }
-    if (!request.file.isEmpty()) {
-        const QFileInfo file(request.file);
-        if (!file.isFile() || file.size() == 0) {
-            finish(Outcomes::unusableFile(request.file, file.isFile()));
-            return;
-        }
-    } else if (QFile::exists(FirmwareFiles::overrideFilePath())) {
-        finish(Outcomes::handPlacedAtStation(FirmwareFiles::overrideFilePath()));
-        return;
-    }
     const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
     if (entries.isEmpty()) {
         finish(Outcomes::noController());

@@ -2,7 +2,6 @@
 
 #include "update/versiontext.h"
 
-#include <QFileInfo>
 #include <QTimer>
 
 #include <chrono>
@@ -29,17 +28,8 @@ UpdateCommand::UpdateCommand(const FlashRequest &request, bool canAsk)
 
 void UpdateCommand::start()
 {
-    if (!request.yes && !canAsk) {
-        finish(Outcomes::cannotAsk());
+    if (refusedToFlash())
         return;
-    }
-    if (!request.file.isEmpty()) {
-        const QFileInfo file(request.file);
-        if (!file.isFile() || file.size() == 0) {
-            finish(Outcomes::unusableFile(request.file, file.isFile()));
-            return;
-        }
-    }
     if (!openController())
         return;
     if (request.file.isEmpty())

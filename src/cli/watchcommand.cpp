@@ -1,10 +1,7 @@
 #include "watchcommand.h"
 
 #include "protocol/models.h"
-#include "update/firmwarefiles.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QtDebug>
 
 namespace {
@@ -24,20 +21,8 @@ WatchCommand::WatchCommand(const FlashRequest &request, bool canAsk)
 
 void WatchCommand::start()
 {
-    if (!request.yes && !canAsk) {
-        finish(Outcomes::cannotAsk());
+    if (refusedToFlash(true))
         return;
-    }
-    if (!request.file.isEmpty()) {
-        const QFileInfo file(request.file);
-        if (!file.isFile() || file.size() == 0) {
-            finish(Outcomes::unusableFile(request.file, file.isFile()));
-            return;
-        }
-    } else if (QFile::exists(FirmwareFiles::overrideFilePath())) {
-        finish(Outcomes::handPlacedAtStation(FirmwareFiles::overrideFilePath()));
-        return;
-    }
     if (request.yes) {
         confirm(true);
         return;

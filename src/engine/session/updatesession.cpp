@@ -188,11 +188,14 @@ void UpdateSession::openDeviceLog()
 
 void UpdateSession::startLogDownload()
 {
+    openDeviceLog();
     logDownloader->startDownload(1);
 }
 
 void UpdateSession::stopLogDownload()
 {
+    if (!logDownloader)
+        return;
     logDownloader->stopTransfer();
     logDownloader->dumpFile();
 }

@@ -105,8 +105,9 @@ public:
     // The device log. openDeviceLog() creates the log file of this run and
     // the downloader's thread (the window does so at start-up, the flasher
     // only for its log command); startLogDownload() asks the connected
-    // single unit for its log; stopLogDownload() breaks it off. Both end in
-    // logFinished.
+    // single unit for its log, opening the device log first if need be;
+    // stopLogDownload() breaks it off. Both end in logFinished; a stop
+    // with no download ever started does nothing.
     void openDeviceLog();
     void startLogDownload();
     void stopLogDownload();

@@ -96,7 +96,6 @@ public:
     // What a person may be told about the controller: how far the transfer
     // came, as the controller saw it.
     TransferEngine::Phase controllerPhase() const { return engine->phase(); }
-    Installation installation() const;
     int reportsSent() const { return engine->reportsSent(); }
     int reportCount() const { return engine->reportCount(); }
     // For the window's tick slots, which forward to it.
@@ -138,6 +137,7 @@ signals:
     void logFinished(const UpdateSession::DeviceLog &log);
 
 private:
+    Installation installation() const;
     // Sets the transfer's path for the connected model and hands it to the
     // log downloader.
     void onConnected();

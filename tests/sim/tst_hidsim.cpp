@@ -205,11 +205,8 @@ private slots:
         QVERIFY(entries && !entries->next);
         const Device late(hid_open_path(entries->path));
         hid_free_enumeration(entries);
-        QElapsedTimer clock;
-        clock.start();
         for (int i = 0; i < 20; ++i)
             QCOMPARE(writeReport(late, written), Report::outputSize);
-        QVERIFY(clock.elapsed() >= 19);
         qunsetenv("TAVORO_HIDSIM_CONFIG");
     }
 
@@ -647,19 +644,17 @@ private slots:
     void writePacing_data()
     {
         QTest::addColumn<HidSim::WritePacing>("pacing");
-        QTest::addColumn<int>("units");      // each opened, written and read from threads of its own
-        QTest::addColumn<int>("minimumMs");  // the least time its 122 writes can take
-        QTest::newRow("immediate") << HidSim::WritePacing::Immediate << 1 << 0;
-        QTest::newRow("USB frame") << HidSim::WritePacing::UsbFrame << 1 << 121;
-        QTest::newRow("occasional stall") << HidSim::WritePacing::OccasionalStall << 1 << 5;
-        QTest::newRow("USB frame, three units at once") << HidSim::WritePacing::UsbFrame << 3 << 121;
+        QTest::addColumn<int>("units");  // each opened, written and read from threads of its own
+        QTest::newRow("immediate") << HidSim::WritePacing::Immediate << 1;
+        QTest::newRow("USB frame") << HidSim::WritePacing::UsbFrame << 1;
+        QTest::newRow("occasional stall") << HidSim::WritePacing::OccasionalStall << 1;
+        QTest::newRow("USB frame, three units at once") << HidSim::WritePacing::UsbFrame << 3;
     }
 
     void writePacing()
     {
         QFETCH(HidSim::WritePacing, pacing);
         QFETCH(int, units);
-        QFETCH(int, minimumMs);
 
         const Report::Layout layout = Report::leadingHeader;
         std::vector<Controller> controllers;
@@ -671,7 +666,6 @@ private slots:
         }
         std::vector<QList<int>> statuses(static_cast<size_t>(units));
         std::vector<int> written(static_cast<size_t>(units));
-        std::vector<qint64> elapsedMs(static_cast<size_t>(units));
 
         std::vector<std::thread> threads;
         for (int unit = 0; unit < units; ++unit) {
@@ -686,13 +680,10 @@ private slots:
                             break;
                     }
                 });
-                QElapsedTimer clock;
-                clock.start();
                 written[unit] = writeReport(device, Report::buildTransferStart(layout, md5Hex(images[unit])))
                                 == Report::outputSize;
                 for (const QByteArray &report : imageReports(layout, images[unit]))
                     written[unit] += writeReport(device, report) == Report::outputSize;
-                elapsedMs[unit] = clock.elapsed();
                 reader.join();
             });
         }
@@ -704,7 +695,6 @@ private slots:
             QCOMPARE(statuses[unit], QList<int>({ Report::statusReady, Report::statusTransferComplete,
                                                   Report::statusUpdateFinished }));
             QCOMPARE(controllers[unit]->receivedImage(), images[unit]);
-            QVERIFY2(elapsedMs[unit] >= minimumMs, qPrintable(QString::number(elapsedMs[unit])));
         }
     }
 

@@ -80,15 +80,15 @@ ControllerSummary Command::summaryOf(const ControllerEntry &entry, const Control
     return summary;
 }
 
-QString Command::showControllers(const QList<ControllerEntry> &entries)
+std::optional<ControllerSummary> Command::showControllers(const QList<ControllerEntry> &entries)
 {
-    QString firstFailure;
+    std::optional<ControllerSummary> firstFailure;
     for (const ControllerEntry &entry : entries) {
         ControllerLink probe;
         probe.connectTo(entry);
         const ControllerSummary summary = summaryOf(entry, probe);
-        if (firstFailure.isEmpty() && !summary.openError.isEmpty())
-            firstFailure = tr("%1 (%2)").arg(Outcomes::pathText(entry.paths.first()), summary.openError);
+        if (!firstFailure && !summary.openError.isEmpty())
+            firstFailure = summary;
         emit event(FlashEvents::controller(summary));
     }
     return firstFailure;

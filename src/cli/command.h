@@ -59,8 +59,8 @@ protected:
     // `entry` as the user is shown it; `opened`: the link that tried to open it.
     static ControllerSummary summaryOf(const ControllerEntry &entry, const ControllerLink &opened);
     // Opens each of `entries` in turn to show it; returns the first that
-    // could not be opened, with the reason, or an empty text.
-    QString showControllers(const QList<ControllerEntry> &entries);
+    // could not be opened, if any.
+    std::optional<ControllerSummary> showControllers(const QList<ControllerEntry> &entries);
 
     // Progress of `phase` since restartClock().
     void restartClock() { phaseClock.start(); }

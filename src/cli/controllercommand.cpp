@@ -24,8 +24,7 @@ bool ControllerCommand::openController()
 
     selected = matching.first();
     if (!session.connectTo(selected)) {
-        finish(Outcomes::noAccess(tr("%1 (%2)").arg(Outcomes::pathText(selected.paths.first()),
-                                                    Outcomes::openFailure(session.link().lastOpenError()))));
+        finish(Outcomes::noAccess(selected.paths.first(), session.link().lastOpenError()));
         return false;
     }
     emit event(FlashEvents::controller(summaryOf(selected, session.link())));

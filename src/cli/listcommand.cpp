@@ -3,11 +3,11 @@
 void ListCommand::start()
 {
     const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
-    const QString firstFailure = showControllers(entries);
+    const std::optional<ControllerSummary> firstFailure = showControllers(entries);
     if (entries.isEmpty())
         finish(Outcomes::noController());
-    else if (!firstFailure.isEmpty())
-        finish(Outcomes::noAccess(firstFailure));
+    else if (firstFailure)
+        finish(Outcomes::noAccess(firstFailure->paths.first(), firstFailure->openError));
     else
         finish(Outcomes::listed(int(entries.size())));
 }

@@ -67,10 +67,11 @@ Outcome severalControllers(int count)
                        .arg(count));
 }
 
-Outcome noAccess(const QString &where)
+Outcome noAccess(const QByteArray &path, const QString &reason)
 {
     return outcome(ExitCode::NoAccess, QStringLiteral("no-access"),
-                   tr("Cannot open the controller at %1: %2.").arg(where, accessAdvice()));
+                   tr("Cannot open the controller at %1 (%2): %3.")
+                       .arg(pathText(path), openFailure(reason), accessAdvice()));
 }
 
 Outcome upToDate(FlashRequest::Command command)

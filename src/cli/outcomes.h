@@ -31,8 +31,8 @@ Outcome listed(int count);
 Outcome noController();
 Outcome noControllerAt(const QString &path);
 Outcome severalControllers(int count);
-// `where`: the path, with the reason in parentheses.
-Outcome noAccess(const QString &where);
+// The controller at `path` could not be opened, for hidapi's `reason`.
+Outcome noAccess(const QByteArray &path, const QString &reason);
 
 // The check.
 Outcome upToDate(FlashRequest::Command command);

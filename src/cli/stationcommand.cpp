@@ -6,6 +6,8 @@
 #include <QMap>
 #include <QtDebug>
 
+#include <algorithm>
+
 StationCommand::StationCommand(const FlashRequest &request, bool canAsk)
     : Command(request, canAsk)
 {
@@ -28,12 +30,18 @@ StationCommand::Unit *StationCommand::addUnit(const ControllerEntry &entry)
     const ControllerSummary summary = summaryOf(entry, probe);
     showUnitEvent(*added, FlashEvents::controller(summary));
     if (!summary.openError.isEmpty()) {
-        endUnit(added, Outcomes::noAccess(QStringLiteral("%1 (%2)").arg(Outcomes::pathText(entry.paths.first()),
-                                                                        summary.openError)));
+        endUnit(added, Outcomes::noAccess(entry.paths.first(), summary.openError));
         return nullptr;
     }
     added->version = probe.checkedVersion();
     return added;
+}
+
+bool StationCommand::mossNotAlone(const ControllerEntry &entry, const QList<ControllerEntry> &entries)
+{
+    return entry.unitType == mossUnitType
+           && std::count_if(entries.cbegin(), entries.cend(),
+                            [](const ControllerEntry &other) { return other.unitType == mossUnitType; }) > 1;
 }
 
 ModelFirmware *StationCommand::firmwareFor(const Unit &unit)

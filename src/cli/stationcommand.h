@@ -43,6 +43,9 @@ protected:
     // A controller found attached: shown, and opened once to read its
     // version. Null when it could not be opened; it has then ended.
     Unit *addUnit(const ControllerEntry &entry);
+    // True for a MOSS controller while another is attached among `entries`:
+    // the closed library is told only the model, not which one to flash.
+    static bool mossNotAlone(const ControllerEntry &entry, const QList<ControllerEntry> &entries);
     // The firmware of the unit's manifest entry, made on first use.
     ModelFirmware *firmwareFor(const Unit &unit);
     // The units not yet ended and not yet started.

@@ -46,9 +46,8 @@ void StationUnit::start(const QString &firmwarePath)
         session = new UpdateSession(anchor);
         connectSession(firmwarePath);
         if (!session->connectTo(controller)) {
-            const QString where = QStringLiteral("%1 (%2)").arg(Outcomes::pathText(controller.paths.first()),
-                                                             Outcomes::openFailure(session->link().lastOpenError()));
-            QMetaObject::invokeMethod(this, [this, where] { finishWith(Outcomes::noAccess(where)); });
+            const Outcome failure = Outcomes::noAccess(controller.paths.first(), session->link().lastOpenError());
+            QMetaObject::invokeMethod(this, [this, failure] { finishWith(failure); });
             return;
         }
         session->useFirmwareFile(firmwarePath);

@@ -29,9 +29,6 @@ public:
     // Waits for the unit's thread, which closes the controller.
     ~StationUnit() override;
 
-    const ControllerEntry &entry() const { return controller; }
-    const QString &name() const { return unitName; }
-
     // Connects to the controller and sends `firmwarePath`. Call once.
     void start(const QString &firmwarePath);
     // Stops the transfer at its next safe point: between two reports, or

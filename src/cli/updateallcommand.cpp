@@ -1,6 +1,5 @@
 #include "updateallcommand.h"
 
-#include "protocol/models.h"
 
 #include <QSet>
 
@@ -19,11 +18,8 @@ void UpdateAllCommand::start()
         return;
     }
     QSet<int> models;
-    int mossCount = 0;
-    for (const ControllerEntry &entry : entries) {
+    for (const ControllerEntry &entry : entries)
         models.insert(entry.unitType);
-        mossCount += entry.unitType == mossUnitType ? 1 : 0;
-    }
     if (!request.file.isEmpty() && models.size() > 1) {
         showControllers(entries);
         finish(Outcomes::severalModels(request.file));
@@ -36,7 +32,7 @@ void UpdateAllCommand::start()
         Unit *unit = addUnit(entry);
         if (!unit)
             continue;
-        if (entry.unitType == mossUnitType && mossCount > 1) {
+        if (mossNotAlone(entry, entries)) {
             endUnit(unit, Outcomes::mossNotAlone());
             continue;
         }

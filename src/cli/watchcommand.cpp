@@ -1,6 +1,5 @@
 #include "watchcommand.h"
 
-#include "protocol/models.h"
 
 #include <QtDebug>
 
@@ -69,11 +68,7 @@ void WatchCommand::poll()
         Unit *unit = addUnit(entry);
         if (!unit)
             continue;
-        const bool otherMoss = entry.unitType == mossUnitType
-                               && std::count_if(entries.cbegin(), entries.cend(), [](const ControllerEntry &other) {
-                                      return other.unitType == mossUnitType;
-                                  }) > 1;
-        if (otherMoss)
+        if (mossNotAlone(entry, entries))
             endUnit(unit, Outcomes::mossNotAlone());
         else
             decide(unit);

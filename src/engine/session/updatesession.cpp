@@ -100,6 +100,8 @@ void UpdateSession::handOverToLog()
         logDownloader->setDevice(controllerLink.device(), controllerLink.unitType());
 }
 
+// A version that could not be read is not handed on: the checker keeps
+// the one it had.
 void UpdateSession::checkForUpdate()
 {
     if (const std::optional<quint8> version = controllerLink.checkedVersion())

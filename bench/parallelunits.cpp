@@ -3,7 +3,7 @@
 #include "benchsupport.h"
 #include "hidsim.h"
 #include "processusage.h"
-#include "unittransferthread.h"
+#include "session/unitupdate.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -139,12 +139,20 @@ int runChild(int units, const QString &imageFile)
     });
     drain.start(50);
 
-    std::vector<std::unique_ptr<UnitTransferThread>> threads;
+    // Each unit runs as a station runs it: on an update session and a
+    // thread of its own.
+    std::vector<std::unique_ptr<UnitUpdate>> unitUpdates;
+    std::vector<qint64> completedAtNs(units, 0);
+    std::vector<UpdateResult> results(units);
     int running = units;
-    for (const HidSim::Controller &controller : controllers) {
-        const ControllerEntry entry { benchUnit, { QByteArray::fromStdString(controller->path()) } };
-        threads.push_back(std::make_unique<UnitTransferThread>(entry, imageFile));
-        QObject::connect(threads.back().get(), &QThread::finished, qApp, [&running] {
+    for (int i = 0; i < units; ++i) {
+        const ControllerEntry entry { benchUnit, { QByteArray::fromStdString(controllers[i]->path()) } };
+        unitUpdates.push_back(std::make_unique<UnitUpdate>(entry, 60, QStringLiteral("unit %1").arg(i)));
+        UnitUpdate *unit = unitUpdates.back().get();
+        QObject::connect(unit, &UnitUpdate::transferCompleted, qApp,
+                         [&completedAtNs, i] { completedAtNs[i] = Bench::nowNs(); });
+        QObject::connect(unit, &UnitUpdate::finished, qApp, [&results, &running, i](const UpdateResult &result) {
+            results[i] = result;
             if (--running == 0)
                 QCoreApplication::quit();
         });
@@ -158,8 +166,8 @@ int runChild(int units, const QString &imageFile)
     const qint64 idle = ProcessUsage::peakRssKiB();
     const double cpuBefore = ProcessUsage::cpuSeconds();
     const qint64 startNs = Bench::nowNs();
-    for (const auto &thread : threads)
-        thread->start();
+    for (const auto &unit : unitUpdates)
+        unit->start(imageFile);
     QCoreApplication::exec();
     const double cpuSeconds = ProcessUsage::cpuSeconds() - cpuBefore;
     const qint64 peak = ProcessUsage::peakRssKiB();
@@ -170,10 +178,9 @@ int runChild(int units, const QString &imageFile)
     QFile file(imageFile);
     const QByteArray image = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     for (int i = 0; i < units; ++i) {
-        threads[i]->wait();
-        lastCompletedNs = qMax(lastCompletedNs, threads[i]->completedAtNs());
-        reports += threads[i]->reportsSent();
-        installed += threads[i]->installed() && controllers[i]->receivedImage() == image;
+        lastCompletedNs = qMax(lastCompletedNs, completedAtNs[i]);
+        reports += results[i].reportsSent;
+        installed += results[i].end == UpdateResult::End::Installed && controllers[i]->receivedImage() == image;
     }
     std::printf("%lld %lld %.6f %.6f %lld %d\n", static_cast<long long>(idle), static_cast<long long>(peak),
                 double(lastCompletedNs - startNs) / 1e9, cpuSeconds, static_cast<long long>(reports), installed);

@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "commands/commandregistry.h"
 #include "exitcode.h"
 
 #include <QCoreApplication>
@@ -9,8 +10,6 @@
 namespace CommandLine {
 
 namespace {
-
-using Command = FlashRequest::Command;
 
 QString tr(const char *text)
 {
@@ -22,49 +21,30 @@ struct Option
     const char *longName;
     char shortName;          // 0: none
     const char *valueName;   // nullptr: a flag
-    QList<Command> commands; // empty: every command
     const char *description;
 };
+
+// Every command takes these; the others only where its spec names them.
+bool isCommon(const Option &option)
+{
+    return option.longName == QLatin1String("json") || option.longName == QLatin1String("help");
+}
 
 const QList<Option> &options()
 {
     static const QList<Option> table {
-        { "json", 0, nullptr, {}, QT_TRANSLATE_NOOP("CommandLine", "one JSON object per line: events, progress, result") },
-        { "device", 'd', "PATH", { Command::Check, Command::Update, Command::Log },
-          QT_TRANSLATE_NOOP("CommandLine", "the controller at this HID path (as \"list\" shows it)") },
-        { "all", 'a', nullptr, { Command::Update },
-          QT_TRANSLATE_NOOP("CommandLine", "every attached controller at once, each with its model's firmware") },
-        { "file", 'f', "PATH", { Command::Update, Command::Watch },
-          QT_TRANSLATE_NOOP("CommandLine", "send this firmware file instead of checking online") },
-        { "yes", 'y', nullptr, { Command::Update, Command::Watch },
-          QT_TRANSLATE_NOOP("CommandLine", "do not ask for confirmation") },
-        { "timeout", 0, "SECONDS", { Command::Update, Command::Watch },
+        { "json", 0, nullptr, QT_TRANSLATE_NOOP("CommandLine", "one JSON object per line: events, progress, result") },
+        { "device", 'd', "PATH", QT_TRANSLATE_NOOP("CommandLine", "the controller at this HID path (as \"list\" shows it)") },
+        { "all", 'a', nullptr, QT_TRANSLATE_NOOP("CommandLine", "every attached controller at once, each with its model's firmware") },
+        { "file", 'f', "PATH", QT_TRANSLATE_NOOP("CommandLine", "send this firmware file instead of checking online") },
+        { "yes", 'y', nullptr, QT_TRANSLATE_NOOP("CommandLine", "do not ask for confirmation") },
+        { "timeout", 0, "SECONDS",
           QT_TRANSLATE_NOOP("CommandLine", "wait at most SECONDS for the controller's result (default 300)") },
-        { "output", 'o', "FILE", { Command::Log },
-          QT_TRANSLATE_NOOP("CommandLine", "also copy the device log to FILE") },
-        { "help", 'h', nullptr, {}, QT_TRANSLATE_NOOP("CommandLine", "show this help") },
+        { "output", 'o', "FILE", QT_TRANSLATE_NOOP("CommandLine", "also copy the device log to FILE") },
+        { "help", 'h', nullptr, QT_TRANSLATE_NOOP("CommandLine", "show this help") },
     };
     return table;
 }
-
-const struct
-{
-    Command command;
-    const char *name;
-    const char *usage;
-    const char *summary;
-} commands[] = {
-    { Command::List, "list", "list [--json]",
-      QT_TRANSLATE_NOOP("CommandLine", "Lists every attached controller: model, firmware version and HID path(s).") },
-    { Command::Check, "check", "check [--device PATH] [--json]",
-      QT_TRANSLATE_NOOP("CommandLine", "Asks the download server whether newer firmware is available.") },
-    { Command::Update, "update", "update [--all | --device PATH] [--file PATH] [--yes] [--timeout SECONDS] [--json]",
-      QT_TRANSLATE_NOOP("CommandLine", "Downloads the offered firmware (or takes PATH) and installs it on the controller.") },
-    { Command::Log, "log", "log [--output FILE] [--device PATH] [--json]",
-      QT_TRANSLATE_NOOP("CommandLine", "Downloads the controller's internal log into the program directory.") },
-    { Command::Watch, "watch", "watch [--file PATH] [--yes] [--timeout SECONDS] [--json]",
-      QT_TRANSLATE_NOOP("CommandLine", "A flashing station: updates each controller as it is plugged in, until Ctrl+C.") },
-};
 
 const Option *findOption(const QString &argument)
 {
@@ -76,9 +56,9 @@ const Option *findOption(const QString &argument)
     return nullptr;
 }
 
-bool takes(const Option &option, Command command)
+bool takes(const Option &option, const CommandSpec &command)
 {
-    return option.commands.isEmpty() || option.commands.contains(command);
+    return isCommon(option) || command.options.contains(QLatin1String(option.longName));
 }
 
 QString optionUsage(const Option &option)
@@ -92,15 +72,6 @@ QString optionUsage(const Option &option)
 }
 
 } // namespace
-
-QString commandName(Command command)
-{
-    for (const auto &entry : commands) {
-        if (entry.command == command)
-            return QLatin1String(entry.name);
-    }
-    return QString();
-}
 
 std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
 {
@@ -118,14 +89,12 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
             hasValue = true;
         }
         if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
-            const auto known = std::find_if(std::begin(commands), std::end(commands),
-                                            [&](const auto &entry) { return argument == QLatin1String(entry.name); });
-            if (request.command != Command::None || known == std::end(commands)) {
+            if (!request.command.isEmpty() || !CommandRegistry::find(argument)) {
                 if (problem.isEmpty())
                     problem = tr("unexpected argument \"%1\"").arg(argument);
                 continue;
             }
-            request.command = known->command;
+            request.command = argument;
             continue;
         }
         const Option *option = findOption(argument);
@@ -171,11 +140,16 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
     }
     if (request.help)
         return request;
-    if (problem.isEmpty() && request.command == Command::None)
-        problem = tr("no command given: choose list, check, update, log or watch");
+    const CommandSpec *command = CommandRegistry::find(request.command);
+    if (problem.isEmpty() && !command) {
+        QStringList names;
+        for (const CommandSpec &spec : CommandRegistry::commands())
+            names.append(QLatin1String(spec.name));
+        problem = tr("no command given: choose %1").arg(names.join(QLatin1String(", ")));
+    }
     for (const Option *option : given) {
-        if (problem.isEmpty() && !takes(*option, request.command))
-            problem = tr("%1 does not take --%2").arg(commandName(request.command), QLatin1String(option->longName));
+        if (problem.isEmpty() && !takes(*option, *command))
+            problem = tr("%1 does not take --%2").arg(request.command, QLatin1String(option->longName));
     }
     if (problem.isEmpty() && request.all && !request.device.isEmpty())
         problem = tr("--all and --device exclude each other");
@@ -193,34 +167,30 @@ bool asksForJson(const QStringList &arguments)
     });
 }
 
-QString helpText(Command command)
+QString helpText(const QString &command)
 {
+    const CommandSpec *spec = CommandRegistry::find(command);
     QString text;
-    if (command == Command::None) {
+    if (!spec) {
         text += tr("Usage: tavoro-flash COMMAND [OPTIONS]\n\n"
                    "Updates the firmware of Tavoro controllers from a terminal or a script.\n\n"
                    "Commands:\n");
-        for (const auto &entry : commands)
+        for (const CommandSpec &entry : CommandRegistry::commands())
             text += QStringLiteral("  %1  %2\n").arg(QString::fromLatin1(entry.name).leftJustified(6), tr(entry.summary));
         text += tr("\n\"tavoro-flash COMMAND --help\" describes a command.\n");
     } else {
-        for (const auto &entry : commands) {
-            if (entry.command == command)
-                text += QStringLiteral("Usage: tavoro-flash %1\n\n%2\n")
-                            .arg(QLatin1String(entry.usage), tr(entry.summary));
-        }
+        text += QStringLiteral("Usage: tavoro-flash %1\n\n%2\n").arg(QLatin1String(spec->usage), tr(spec->summary));
     }
 
     text += tr("\nOptions:\n");
     for (const Option &option : options()) {
-        if (command == Command::None || takes(option, command))
+        if (!spec || takes(option, *spec))
             text += QStringLiteral("  %1  %2\n").arg(optionUsage(option).leftJustified(17), tr(option.description));
     }
 
     text += tr("\nExit codes:\n");
-    const QString name = commandName(command);
     for (const ExitCodeInfo &info : exitCodeTable()) {
-        if (command == Command::None || info.commands.contains(name))
+        if (!spec || spec->exitCodes.contains(info.code))
             text += QStringLiteral("  %1  %2\n").arg(int(info.code), 3).arg(info.meaning);
     }
     return text;

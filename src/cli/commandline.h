@@ -9,9 +9,7 @@
 // What one run of the flasher is asked to do.
 struct FlashRequest
 {
-    enum class Command { None, List, Check, Update, Log, Watch };
-
-    Command command = Command::None;
+    QString command;      // the command's name; empty: none given
     bool help = false;
     bool json = false;    // one JSON object per line instead of text
     bool yes = false;     // update, watch: no confirmation asked
@@ -39,12 +37,9 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error);
 // Whether `arguments` ask for JSON output, also where parse() refuses them.
 bool asksForJson(const QStringList &arguments);
 
-// The help of `command`, its options and exit codes; Command::None: the
+// The help of `command`, its options and exit codes; an empty name: the
 // overview of all commands.
-QString helpText(FlashRequest::Command command);
-
-// A command's name on the command line ("list", ...); empty for None.
-QString commandName(FlashRequest::Command command);
+QString helpText(const QString &command);
 
 } // namespace CommandLine
 

@@ -15,14 +15,14 @@ enum class ExitCode {
     FirmwareAvailable = 10,  // check: newer firmware is offered
     NewerUpdater = 11,       // a newer updater must be installed first
     ServerUnreachable = 20,  // the download server could not be reached or gave no usable answer
-    FileProblem = 21,        // the firmware, the update file or --output could not be written or read
+    FileProblem = 21,        // the firmware, the update file or --output could not be written or read; an empty image
     ManifestIncomplete = 22, // the server's version manifest lacks an entry the check needs
     NotConfirmed = 30,       // update: not confirmed
     TransferRefused = 40,    // the controller refused the transfer before it began
     WrongMd5 = 41,           // the controller rejected the image's digest
     InstallFailed = 42,      // the controller could not install the image
     ControllerGone = 43,     // the controller vanished before it had the whole image: it keeps its firmware
-    LibraryMissing = 44,     // the transfer library of MOSS controllers is missing
+    LibraryMissing = 44,     // the transfer library of MOSS controllers is missing, or does not exist here
     ResultUnknown = 45,      // the controller had the whole image; its verdict never came
     LogIncomplete = 50,      // log: the controller did not send its whole log
     Interrupted = 130,       // stopped with Ctrl+C
@@ -32,10 +32,10 @@ struct ExitCodeInfo
 {
     ExitCode code;
     QString meaning;
-    QStringList commands;  // the commands that can end with it
 };
 
-// Every exit code with what it means, in ascending order.
+// Every exit code with what it means, in ascending order; each command
+// declares which it can end with.
 QList<ExitCodeInfo> exitCodeTable();
 
 // A station's exit code from its units' codes: 0 when every unit ended

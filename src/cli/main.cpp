@@ -3,10 +3,10 @@
 #include "common/processsetup.h"
 #include "common/programlog.h"
 #include "commandline.h"
-#include "consoleoutput.h"
-#include "command.h"
-#include "interruptwatcher.h"
-#include "terminal.h"
+#include "console/consoleoutput.h"
+#include "commands/commandregistry.h"
+#include "console/interruptwatcher.h"
+#include "console/terminal.h"
 
 #include <QCoreApplication>
 #include <QNetworkProxyFactory>
@@ -40,7 +40,8 @@ int main(int argc, char *argv[])
 
     qDebug().noquote() << "flasher started:" << app.arguments().mid(1).join(QLatin1Char(' '));
     ConsoleOutput console(request->json, Terminal::isTerminal(stdout));
-    const std::unique_ptr<Command> command = Command::create(*request, Terminal::isTerminal(stdin));
+    const std::unique_ptr<Command> command
+        = CommandRegistry::find(request->command)->create(*request, Terminal::isTerminal(stdin));
     Command *run = command.get();
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, run, &Command::interrupt);

@@ -18,17 +18,6 @@ Outcome outcome(ExitCode code, const QString &name, const QString &message)
     return { code, name, message };
 }
 
-// The controller has the whole image: what it does with it is unknown.
-bool hasWholeImage(TransferEngine::Phase phase)
-{
-    return phase == TransferEngine::Phase::AwaitingVerdict || phase == TransferEngine::Phase::Applying;
-}
-
-QString findOutAdvice()
-{
-    return tr("do not power it off; reconnect it and run tavoro-flash list to see its firmware version");
-}
-
 } // namespace
 
 QString pathText(const QByteArray &path)
@@ -74,10 +63,10 @@ Outcome noAccess(const QByteArray &path, const QString &reason)
                        .arg(pathText(path), openFailure(reason), accessAdvice()));
 }
 
-Outcome upToDate(FlashRequest::Command command)
+Outcome upToDate(bool installing)
 {
     return outcome(ExitCode::Success, QStringLiteral("up-to-date"),
-                   command == FlashRequest::Command::Update ? tr("Nothing to install.") : tr("Nothing to do."));
+                   installing ? tr("Nothing to install.") : tr("Nothing to do."));
 }
 
 Outcome firmwareAvailable()
@@ -96,6 +85,11 @@ Outcome newerUpdater()
 {
     return outcome(ExitCode::NewerUpdater, QStringLiteral("newer-updater"),
                    tr("Install the newer Tavoro updater first, then run again."));
+}
+
+Outcome firmwareFailed(const ModelFirmware::Failure &failure)
+{
+    return failure.newerUpdater ? newerUpdater() : checkFailed(failure.problem);
 }
 
 Outcome checkFailed(UpdateChecker::Problem problem)
@@ -137,18 +131,6 @@ Outcome unusableFile(const QString &path, bool exists)
                           : tr("No firmware file at %1: check the path given to --file.").arg(path));
 }
 
-Outcome installed(UpdateSession::Installation installation)
-{
-    if (installation == UpdateSession::Installation::OnItsOwn) {
-        return outcome(ExitCode::Success, QStringLiteral("installing"),
-                       tr("The controller installs the update on its own now: do not power it off until it has "
-                          "finished."));
-    }
-    return outcome(ExitCode::Success, QStringLiteral("installed"),
-                   tr("Update installed. Disconnect the controller (or power it off) and reconnect it: "
-                      "it then runs the new firmware."));
-}
-
 Outcome handPlacedAtStation(const QString &path)
 {
     return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
@@ -168,6 +150,13 @@ Outcome mossNotAlone()
     return outcome(ExitCode::NotSupported, QStringLiteral("not-supported"),
                    tr("Several MOSS controllers are attached, and their transfer library cannot tell them apart: "
                       "flash them one at a time."));
+}
+
+Outcome leftBeforeStart()
+{
+    return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
+                   tr("The controller was unplugged before its update started; it was not touched and keeps its "
+                      "old firmware."));
 }
 
 Outcome pairHasNoLog()
@@ -221,81 +210,133 @@ QString accessAdvice()
 #endif
 }
 
-Outcome transferFailed(TransferEngine::Failure failure, TransferEngine::Phase phase, const QString &updateFile)
+namespace {
+
+using Cause = UpdateResult::Cause;
+using End = UpdateResult::End;
+using Holds = UpdateResult::Holds;
+
+QString again()
 {
-    using F = TransferEngine::Failure;
-    const QString again = tr("check the USB connection and run update again");
-    switch (failure) {
-    case F::FileNotLoaded:
+    return tr("check the USB connection and run update again");
+}
+
+Outcome notStarted(const UpdateResult &result, const QByteArray &controllerPath)
+{
+    switch (result.cause) {
+    case Cause::NotOpened:
+        return noAccess(controllerPath, result.openError);
+    case Cause::EmptyImage:
         return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
-                       tr("Cannot read the update file %1 whole: check the disk and run update again.").arg(updateFile));
-    case F::StartNotWritten:
-        return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
-                       tr("Cannot write to the controller; it was not changed: %1.").arg(again));
-    case F::DeviceTimeout:
-        return outcome(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
-                       tr("The controller timed out waiting for the image and keeps its old firmware: %1.").arg(again));
-    case F::DeviceInternalError:
-        return outcome(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
+                       tr("The firmware image %1 is empty, so nothing was sent and the controller was not touched: "
+                          "remove it and run again.").arg(result.imagePath));
+    case Cause::LibraryMissing:
+#if defined(Q_OS_WIN)
+        return outcome(ExitCode::LibraryMissing, QStringLiteral("library-missing"),
+                       tr("The transfer library for MOSS controllers is not installed: reinstall the Tavoro updater."));
+#else
+        return outcome(ExitCode::LibraryMissing, QStringLiteral("library-missing"),
+                       tr("MOSS controllers are updated with the Tavoro updater for Windows: their transfer library "
+                          "exists only there. The controller was not touched."));
+#endif
+    default:
+        break;
+    }
+    return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   tr("Cannot read the update file %1 whole: check the disk and run update again.")
+                       .arg(result.imagePath));
+}
+
+Outcome refused(const UpdateResult &result)
+{
+    const QString name = QStringLiteral("transfer-refused");
+    switch (result.cause) {
+    case Cause::DeviceInternalError:
+        return outcome(ExitCode::TransferRefused, name,
                        tr("The controller reported an internal error and keeps its old firmware: power it off and on, "
                           "then run update again."));
-    case F::PacketsSkipped:
-        return outcome(ExitCode::TransferRefused, QStringLiteral("transfer-refused"),
-                       tr("The controller missed reports (packets skipped) and keeps its old firmware: %1.").arg(again));
-    case F::WrongMd5:
-        return outcome(ExitCode::WrongMd5, QStringLiteral("wrong-md5"),
-                       tr("The controller rejected the image (wrong MD5) and keeps its old firmware: %1.").arg(again));
-    case F::UpdateInternalError:
+    case Cause::PacketsSkipped:
+        return outcome(ExitCode::TransferRefused, name,
+                       tr("The controller missed reports (packets skipped) and keeps its old firmware: %1.")
+                           .arg(again()));
+    default:
+        break;
+    }
+    return outcome(ExitCode::TransferRefused, name,
+                   tr("The controller timed out waiting for the image and keeps its old firmware: %1.").arg(again()));
+}
+
+Outcome failed(const UpdateResult &result)
+{
+    if (result.cause == Cause::UpdateInternalError) {
         return outcome(ExitCode::InstallFailed, QStringLiteral("install-failed"),
                        tr("The controller could not install the update (internal error): power it off and on, "
                           "then run update again."));
-    case F::WrongFile:
-        return outcome(ExitCode::InstallFailed, QStringLiteral("install-failed"),
-                       tr("The controller rejected the image as a wrong file: make sure the firmware is for this model "
-                          "(or run update without --file), then run update again."));
-    case F::EndNotWritten:
-        return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
-                       tr("Cannot send the end of the transfer to the controller: %1.").arg(again));
-    case F::ConnectionLost:
-        if (phase == TransferEngine::Phase::Applying) {
-            return outcome(ExitCode::ResultUnknown, QStringLiteral("result-unknown"),
-                           tr("The controller disconnected while installing; the result is unknown: reconnect it and "
-                              "run tavoro-flash list to see its firmware version."));
-        }
-        if (hasWholeImage(phase)) {
-            return outcome(ExitCode::ResultUnknown, QStringLiteral("result-unknown"),
-                           tr("The controller disconnected after it had received the whole image; the result is "
-                              "unknown and it may be installing the update: %1.").arg(findOutAdvice()));
-        }
-        return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
-                       tr("The controller disconnected in mid-transfer and keeps its old firmware: reconnect it "
-                          "and run update again."));
-    case F::LibraryMissing:
-        return outcome(ExitCode::LibraryMissing, QStringLiteral("library-missing"),
-                       tr("The transfer library for MOSS controllers is not installed: reinstall the Tavoro updater."));
     }
-    // Only a value outside the enumeration gets here.
-    return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"), tr("The transfer failed."));
+    const QString name = QStringLiteral("controller-gone");
+    if (result.holds == Holds::Untouched) {
+        return outcome(ExitCode::ControllerGone, name,
+                       tr("Cannot write to the controller; it was not changed: %1.").arg(again()));
+    }
+    if (result.cause == Cause::NotWritten) {
+        return outcome(ExitCode::ControllerGone, name,
+                       tr("Cannot send the rest of the transfer to the controller, which keeps its old firmware: %1.")
+                           .arg(again()));
+    }
+    return outcome(ExitCode::ControllerGone, name,
+                   tr("The controller disconnected in mid-transfer and keeps its old firmware: reconnect it "
+                      "and run update again."));
 }
 
-Outcome interrupted(TransferEngine::Phase phase)
+QString findOutAdvice()
 {
-    using P = TransferEngine::Phase;
+    return tr("do not power it off; reconnect it and run tavoro-flash list to see its firmware version");
+}
+
+Outcome resultUnknown(const UpdateResult &result)
+{
+    const QString name = QStringLiteral("result-unknown");
+    switch (result.cause) {
+    case Cause::NoVerdict:
+        return outcome(ExitCode::ResultUnknown, name,
+                       QCoreApplication::translate("Outcomes", "The controller has the whole image but reported no "
+                                                   "result within %n second(s); it may be installing the update: %1.",
+                                                   nullptr, result.deadlineSeconds).arg(findOutAdvice()));
+    case Cause::StopTooLate:
+        return outcome(ExitCode::ResultUnknown, name,
+                       tr("Stopped, but the controller already had the whole image, and may be checking or "
+                          "installing it: %1.").arg(findOutAdvice()));
+    default:
+        break;
+    }
+    if (result.holds == Holds::Installing) {
+        return outcome(ExitCode::ResultUnknown, name,
+                       tr("The controller disconnected while installing; the result is unknown: reconnect it and "
+                          "run tavoro-flash list to see its firmware version."));
+    }
+    return outcome(ExitCode::ResultUnknown, name,
+                   tr("The controller disconnected after it had received the whole image; the result is "
+                      "unknown and it may be installing the update: %1.").arg(findOutAdvice()));
+}
+
+Outcome stopped(Holds holds)
+{
     const QString name = QStringLiteral("interrupted");
-    switch (phase) {
-    case P::NothingSent:
+    switch (holds) {
+    case Holds::Untouched:
         return outcome(ExitCode::Interrupted, name, tr("Stopped. The controller was not touched."));
-    case P::PartlySent:
+    case Holds::PartialImage:
+    case Holds::OldFirmware:
         return outcome(ExitCode::Interrupted, name,
                        tr("Stopped in mid-transfer: the controller holds a partial image, keeps its old firmware and "
                           "will time out. Run update again."));
-    case P::AwaitingVerdict:
+    case Holds::WholeImage:
         return outcome(ExitCode::Interrupted, name,
                        tr("Stopped after the transfer: the controller has the whole image and may be checking or "
                           "installing it. Do not power it off; reconnect it and run tavoro-flash list to see its "
                           "firmware version."));
-    case P::Applying:
-    case P::Finished:  // not met: the run has ended with the verdict
+    case Holds::Installing:
+    case Holds::Installed:
         break;
     }
     return outcome(ExitCode::Interrupted, name,
@@ -303,12 +344,45 @@ Outcome interrupted(TransferEngine::Phase phase)
                       "until it has finished."));
 }
 
-Outcome noVerdict(int seconds)
+} // namespace
+
+Outcome ended(const UpdateResult &result, const QByteArray &controllerPath)
 {
-    return outcome(ExitCode::ResultUnknown, QStringLiteral("result-unknown"),
-                   QCoreApplication::translate("Outcomes", "The controller has the whole image but reported no "
-                                               "result within %n second(s); it may be installing the update: %1.",
-                                               nullptr, seconds).arg(findOutAdvice()));
+    switch (result.end) {
+    case End::Installed:
+        return outcome(ExitCode::Success, QStringLiteral("installed"),
+                       tr("Update installed. Disconnect the controller (or power it off) and reconnect it: "
+                          "it then runs the new firmware."));
+    case End::InstallingOnItsOwn:
+        return outcome(ExitCode::Success, QStringLiteral("installing"),
+                       tr("The controller installs the update on its own now: do not power it off until it has "
+                          "finished."));
+    case End::NotStarted:
+        return notStarted(result, controllerPath);
+    case End::Refused:
+        return refused(result);
+    case End::Rejected:
+        if (result.cause == Cause::WrongMd5) {
+            return outcome(ExitCode::WrongMd5, QStringLiteral("wrong-md5"),
+                           tr("The controller rejected the image (wrong MD5) and keeps its old firmware: %1.")
+                               .arg(again()));
+        }
+        return outcome(ExitCode::InstallFailed, QStringLiteral("install-failed"),
+                       tr("The controller rejected the image as a wrong file: make sure the firmware is for this model "
+                          "(or run update without --file), then run update again."));
+    case End::Failed:
+        return failed(result);
+    case End::ResultUnknown:
+        return resultUnknown(result);
+    case End::Stopped:
+        break;
+    }
+    return stopped(result.holds);
+}
+
+Outcome stoppedUntouched()
+{
+    return stopped(Holds::Untouched);
 }
 
 } // namespace Outcomes

@@ -4,8 +4,9 @@
 #include "commandline.h"
 #include "exitcode.h"
 
-#include "session/updatesession.h"
-#include "transfer/transferengine.h"
+#include "session/updateresult.h"
+#include "update/modelfirmware.h"
+#include "update/updatechecker.h"
 
 #include <QString>
 
@@ -35,18 +36,20 @@ Outcome severalControllers(int count);
 Outcome noAccess(const QByteArray &path, const QString &reason);
 
 // The check.
-Outcome upToDate(FlashRequest::Command command);
+// `installing`: the run was to install newer firmware.
+Outcome upToDate(bool installing);
 Outcome firmwareAvailable();
 Outcome updateFileInPlace();
 Outcome newerUpdater();
 Outcome checkFailed(UpdateChecker::Problem problem);
+// A station's firmware that could not be checked or downloaded.
+Outcome firmwareFailed(const ModelFirmware::Failure &failure);
 
 // Before the transfer.
 Outcome cannotAsk();
 Outcome notConfirmed();
 // --file names no file (`exists` false) or an empty one.
 Outcome unusableFile(const QString &path, bool exists);
-Outcome installed(UpdateSession::Installation installation);
 
 // A station.
 Outcome handPlacedAtStation(const QString &path);
@@ -54,6 +57,8 @@ Outcome handPlacedAtStation(const QString &path);
 Outcome severalModels(const QString &file);
 // The closed library cannot tell two MOSS controllers apart.
 Outcome mossNotAlone();
+// Unplugged while its unit waited for the firmware.
+Outcome leftBeforeStart();
 
 // The device log.
 Outcome pairHasNoLog();
@@ -67,14 +72,11 @@ Outcome outputNotWritten(const QString &output, const QString &reason, const QSt
 // udev rule and how to install and load it.
 QString accessAdvice();
 
-// A failed transfer of `updateFile`; `phase`: how far it had come.
-Outcome transferFailed(TransferEngine::Failure failure, TransferEngine::Phase phase, const QString &updateFile);
+// How an update of the controller at `controllerPath` ended.
+Outcome ended(const UpdateResult &result, const QByteArray &controllerPath);
 
-// A transfer stopped with Ctrl+C at `phase`.
-Outcome interrupted(TransferEngine::Phase phase);
-
-// The controller had the whole image and gave no verdict within `seconds`.
-Outcome noVerdict(int seconds);
+// Stopped with Ctrl+C before anything was sent.
+Outcome stoppedUntouched();
 
 } // namespace Outcomes
 

@@ -34,11 +34,6 @@ void MainWindow::on_stopDownloadingFile_pressed()
     session->stopLogDownload();
 }
 
-void MainWindow::dataCompleted(int type)
-{
-    emit needDataCompleted(type);
-}
-
 void MainWindow::onLogDownloadFinished()
 {
     if (logFinishedShown)

@@ -1,6 +1,5 @@
-// The window's side of the firmware transfer: "Update Device", the ticks
-// forwarded to the session's engine, and the session's transfer reports
-// shown as widget states and message boxes.
+// The window's side of the firmware transfer: "Update Device", and the
+// session's transfer reports shown as widget states and message boxes.
 
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
@@ -27,26 +26,6 @@ void MainWindow::updateDevice()
     ui->updateDeviceButton->setEnabled(false);
     ui->downloadLogFile->setEnabled(false);
     session->startOrStopTransfer();
-}
-
-void MainWindow::transmitSlot()
-{
-    session->transferEngine()->transmitSlot();
-}
-
-void MainWindow::transmitSlotUTP()
-{
-    session->transferEngine()->transmitSlotUTP();
-}
-
-void MainWindow::updateFakeProgressSlot()
-{
-    session->transferEngine()->updateFakeProgressSlot();
-}
-
-void MainWindow::executeTransferUTP()
-{
-    session->transferEngine()->executeTransferUTP();
 }
 
 void MainWindow::showTransferStarted()
@@ -129,8 +108,8 @@ void MainWindow::showTransferFailure(TransferEngine::Failure failure)
         text = tr("Connection lost.");
         break;
     case TransferEngine::Failure::ConnectionLost:
-        if (session->controllerPhase() == TransferEngine::Phase::AwaitingVerdict
-            || session->controllerPhase() == TransferEngine::Phase::Applying) {
+        if (session->controllerHolds() == UpdateResult::Holds::WholeImage
+            || session->controllerHolds() == UpdateResult::Holds::Installing) {
             text = tr("The connection with the controller was lost while it was applying the update, so the result "
                       "is unknown.\nReconnect the controller and press Connect to read its version.");
             break;
@@ -141,8 +120,14 @@ void MainWindow::showTransferFailure(TransferEngine::Failure failure)
         text = tr("Check the connections between PC and the unit and to try the update again.");
         break;
     case TransferEngine::Failure::LibraryMissing:
+#if defined(Q_OS_WIN)
         text = tr("The transfer library for this controller is not installed.\n"
                   "Reinstall the updater and try the update again.");
+#else
+        // The library exists for Windows alone: reinstalling would not help.
+        text = tr("This controller is updated with the Tavoro updater for Windows only:\n"
+                  "its transfer library does not exist for this system.");
+#endif
         break;
     }
     QMessageBox::critical(this, title, text, QMessageBox::Ok);

@@ -4,8 +4,8 @@
 
 #include "cli/commandline.h"
 #include "cli/exitcode.h"
-#include "cli/filecopy.h"
-#include "cli/progressline.h"
+#include "cli/commands/filecopy.h"
+#include "cli/console/progressline.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -83,7 +83,7 @@ void TestFlashText::commandLine()
         QVERIFY2(actual.startsWith(parsed), qPrintable(actual));
         return;
     }
-    const QString name = CommandLine::commandName(request->command);
+    const QString name = request->command;
     if (request->help)
         actual = (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + QStringLiteral("help");
     else
@@ -183,6 +183,13 @@ void TestFlashText::station_data()
     QTest::newRow("a failure outweighs a stop") << QList<int> { 130, 41, 0 } << 41 << "1|1";
     QTest::newRow("an unknown state outweighs every failure") << QList<int> { 41, 45, 43, 20 } << 45 << "0|4";
     QTest::newRow("a controller failure outweighs the server's") << QList<int> { 20, 40, 4 } << 40 << "0|3";
+    QTest::newRow("could not install outweighs went away") << QList<int> { 43, 42, 0 } << 42 << "1|2";
+    // Whatever a unit's failure, the station fails with it.
+    for (const ExitCodeInfo &info : exitCodeTable()) {
+        const int code = int(info.code);
+        if (info.code != ExitCode::Success && info.code != ExitCode::Interrupted)
+            QTest::addRow("failure %d among stops and installs", code) << QList<int> { 130, code, 0 } << code << "1|1";
+    }
 }
 
 void TestFlashText::station()

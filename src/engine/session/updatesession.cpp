@@ -141,12 +141,19 @@ void UpdateSession::setFirmwarePath(const QString &path)
 
 void UpdateSession::startOrStopTransfer()
 {
+    if (!engine->isRunning())
+        lastFailure.reset();
     engine->startOrStop();
 }
 
 void UpdateSession::stopTransfer()
 {
     engine->stop();
+}
+
+UpdateResult::Holds UpdateSession::controllerHolds() const
+{
+    return UpdateResult::holdsAt(engine->phase(), lastFailure);
 }
 
 UpdateSession::Installation UpdateSession::installation() const
@@ -159,6 +166,7 @@ UpdateSession::Installation UpdateSession::installation() const
 // finds the controller anew.
 void UpdateSession::onTransferFailed(TransferEngine::Failure failure)
 {
+    lastFailure = failure;
     if (failure == TransferEngine::Failure::ConnectionLost) {
         if (logDownloader)
             logDownloader->setDevice(nullptr, 0);

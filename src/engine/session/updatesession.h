@@ -2,6 +2,7 @@
 #define UPDATESESSION_H
 
 #include "device/controllerlink.h"
+#include "session/updateresult.h"
 #include "transfer/transferengine.h"
 #include "update/updatechecker.h"
 
@@ -93,8 +94,11 @@ public:
     // then follows).
     void startOrStopTransfer();
     void stopTransfer();
-    // What a person may be told about the controller: how far the transfer
-    // came, as the controller saw it.
+    // What a person may be told about the controller: what it holds after
+    // the last transfer step, the one state every face words.
+    UpdateResult::Holds controllerHolds() const;
+    // How far the transfer came, as the controller saw it: for the engine's
+    // own classes, which derive the controller's state from it.
     TransferEngine::Phase controllerPhase() const { return engine->phase(); }
     int reportsSent() const { return engine->reportsSent(); }
     int reportCount() const { return engine->reportCount(); }
@@ -153,6 +157,7 @@ private:
     QThread *logThread = nullptr;
     FirmwareFile firmware;
     UpdateChecker::Problem lastProblem = UpdateChecker::Problem::Connection;
+    std::optional<TransferEngine::Failure> lastFailure;  // of the transfer under way or last ended
     QString logFileProblem;
 };
 

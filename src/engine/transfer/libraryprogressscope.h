@@ -4,7 +4,10 @@
 class TransferEngine;
 
 // While it lives, the closed transfer library's progress goes to `engine`
-// as its libraryProgress signal. One library call at a time; GUI thread.
+// as its libraryProgress signal. One library call at a time in the whole
+// process: the callback carries no context, so a second call on another
+// thread would take the first one's progress (a station runs one MOSS unit
+// at a time).
 class LibraryProgressScope
 {
 public:

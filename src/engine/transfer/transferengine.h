@@ -26,7 +26,8 @@ class TimerResolution;
 // engine changes its own state only after the slot has returned. No tick
 // runs while such a slot is open.
 //
-// Lives on the GUI thread; the link must outlive it.
+// Lives on the thread of its session (the window's, the flasher's, or a
+// station unit's own), which runs its ticks; the link must outlive it.
 class TransferEngine : public QObject
 {
     Q_OBJECT

@@ -49,6 +49,11 @@ bool isWebAddress(const QString &address)
            && !url.host().isEmpty();
 }
 
+bool isNewerFirmware(const QString &offered, int current)
+{
+    return offered.toDouble() > current;
+}
+
 Check evaluate(const QByteArray &body, int unitType, const QString &currentVersion)
 {
     const QMap<QString, QString> map = entries(body);
@@ -76,7 +81,7 @@ Check evaluate(const QByteArray &body, int unitType, const QString &currentVersi
         check.outcome = Outcome::UpdaterOutdated;
         return check;
     }
-    check.outcome = values.firmwareVersion.toDouble() > currentVersion.toDouble()
+    check.outcome = isNewerFirmware(values.firmwareVersion, currentVersion.toInt())
                         ? Outcome::FirmwareOutdated
                         : Outcome::UpToDate;
     return check;

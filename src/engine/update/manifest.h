@@ -59,6 +59,11 @@ QString modelKey(int unitType, bool *known = nullptr);
 // another scheme, a relative or local path and a share ("//host/share").
 bool isWebAddress(const QString &address);
 
+// Whether the manifest's `offered` firmware version is newer than the
+// controller's `current` one. Text that is not a number reads as 0; a
+// fraction is allowed ("13.0").
+bool isNewerFirmware(const QString &offered, int current);
+
 // Reads the body for the unit of `unitType` that runs `currentVersion`
 // (decimal text of its one-byte version) and decides the outcome.
 Check evaluate(const QByteArray &body, int unitType, const QString &currentVersion);

@@ -21,7 +21,8 @@ class QUrl;
 // is outdated, downloads change logs and the firmware image, and opens the
 // updater's own download address.
 //
-// Lives on the GUI thread. A check is a chain of requests, each started by
+// Lives on the thread of its session: the window's, the flasher's, or a
+// station's. A check is a chain of requests, each started by
 // the end of the one before or by the user's answer; every failure ends in
 // youHaveProblem, after which the window ends the program.
 class UpdateChecker : public QObject

@@ -1,0 +1,129 @@
+#include "commands/updatecommand.h"
+
+#include "station/updateallcommand.h"
+
+#include "update/versiontext.h"
+
+CommandSpec UpdateCommand::spec()
+{
+    using C = ExitCode;
+    return { "update", "update [--all | --device PATH] [--file PATH] [--yes] [--timeout SECONDS] [--json]",
+             QT_TRANSLATE_NOOP("CommandLine", "Downloads the offered firmware (or takes PATH) and installs it on the controller."),
+             { QStringLiteral("device"), QStringLiteral("all"), QStringLiteral("file"), QStringLiteral("yes"), QStringLiteral("timeout") },
+             { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::NewerUpdater, C::ServerUnreachable, C::FileProblem, C::ManifestIncomplete, C::NotConfirmed, C::TransferRefused, C::WrongMd5, C::InstallFailed, C::ControllerGone, C::LibraryMissing, C::ResultUnknown, C::Interrupted },
+             [](const FlashRequest &request, bool canAsk) -> std::unique_ptr<Command> {
+                 if (request.all)
+                     return std::make_unique<UpdateAllCommand>(request, canAsk);
+                 return std::make_unique<UpdateCommand>(request, canAsk);
+             } };
+}
+
+UpdateCommand::UpdateCommand(const FlashRequest &request, bool canAsk)
+    : CheckCommand(request, canAsk)
+    , unit(&session, request.timeoutSeconds)
+{
+    connect(&session, &UpdateSession::downloadProgress, this, [this](int percent) {
+        if (stage == Stage::Downloading)
+            emitProgress(QStringLiteral("download"), percent);
+    });
+    connect(&session, &UpdateSession::firmwareReady, this, &UpdateCommand::onFirmwareReady);
+    connectUnit();
+}
+
+void UpdateCommand::start()
+{
+    if (refusedToFlash())
+        return;
+    if (!openController())
+        return;
+    if (request.file.isEmpty())
+        startCheck();
+    else
+        askToSend(tr("Send %1 to the %2?").arg(request.file, controllerName()));
+}
+
+void UpdateCommand::onFirmwareOffered(int offered)
+{
+    askToSend(tr("Download firmware %1 and install it on the %2?")
+                  .arg(VersionText::firmware(offered), controllerName()));
+}
+
+void UpdateCommand::onHandPlacedFile(const QString &path)
+{
+    askToSend(tr("Send %1 to the %2?").arg(path, controllerName()));
+}
+
+void UpdateCommand::askToSend(const QString &question)
+{
+    stage = Stage::Confirming;
+    if (request.yes) {
+        confirm(true);
+        return;
+    }
+    emit confirmationNeeded(question);
+}
+
+void UpdateCommand::confirm(bool yes)
+{
+    if (stage != Stage::Confirming || isFinished())
+        return;
+    if (!yes) {
+        finish(Outcomes::notConfirmed());
+        return;
+    }
+    if (!request.file.isEmpty()) {
+        startTransfer(request.file);
+    } else if (session.firmwareFile().source == FirmwareFile::Source::HandPlaced) {
+        startTransfer(session.firmwareFile().path);
+    } else {
+        stage = Stage::Downloading;
+        restartClock();
+        session.downloadFirmware();
+    }
+}
+
+// The downloaded firmware is announced and sent; a given file and the
+// hand-placed one go from confirm().
+void UpdateCommand::onFirmwareReady(const FirmwareFile &file)
+{
+    if (isFinished() || file.source != FirmwareFile::Source::Downloaded || stage != Stage::Downloading)
+        return;
+    emit event(FlashEvents::firmwareStored(file.path));
+    startTransfer(file.path);
+}
+
+void UpdateCommand::startTransfer(const QString &imagePath)
+{
+    stage = Stage::Transferring;
+    unit.start(imagePath);
+}
+
+void UpdateCommand::connectUnit()
+{
+    connect(&unit, &UnitUpdate::transferStarted, this, [this](int reports) {
+        restartClock();
+        emit event(FlashEvents::transferStarted(session.firmwareFile().path, reports));
+    });
+    connect(&unit, &UnitUpdate::progress, this, [this](UnitUpdate::Step step, int percent, int done, int total) {
+        emitProgress(step == UnitUpdate::Step::Transfer ? QStringLiteral("transfer") : QStringLiteral("install"),
+                     percent, done, total);
+    });
+    connect(&unit, &UnitUpdate::transferCompleted, this, [this] {
+        restartClock();
+        emit event(FlashEvents::transferCompleted());
+    });
+    connect(&unit, &UnitUpdate::finished, this,
+            [this](const UpdateResult &result) { finish(Outcomes::ended(result, selectedPath())); });
+}
+
+void UpdateCommand::interrupt()
+{
+    if (isFinished())
+        return;
+    // Ends through the unit's result, which comes after the closed
+    // library's call when it runs.
+    if (stage == Stage::Transferring)
+        unit.stop();
+    else
+        Command::interrupt();
+}

@@ -1,0 +1,204 @@
+#include "station/watchcommand.h"
+
+#include "protocol/models.h"
+
+#include <QtDebug>
+
+namespace {
+
+// Enumerating a few times a second finds a controller soon after it is
+// plugged in, at a cost that does not show.
+constexpr int pollIntervalMs = 250;
+
+} // namespace
+
+CommandSpec WatchCommand::spec()
+{
+    using C = ExitCode;
+    return { "watch", "watch [--file PATH] [--yes] [--timeout SECONDS] [--json]",
+             QT_TRANSLATE_NOOP("CommandLine", "A flashing station: updates each controller as it is plugged in, until Ctrl+C."),
+             { QStringLiteral("file"), QStringLiteral("yes"), QStringLiteral("timeout") },
+             { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::NewerUpdater, C::ServerUnreachable, C::FileProblem, C::ManifestIncomplete, C::NotConfirmed, C::TransferRefused, C::WrongMd5, C::InstallFailed, C::ControllerGone, C::LibraryMissing, C::ResultUnknown, C::Interrupted },
+             [](const FlashRequest &request, bool canAsk) -> std::unique_ptr<Command> {
+                 return std::make_unique<WatchCommand>(request, canAsk);
+             } };
+}
+
+WatchCommand::WatchCommand(const FlashRequest &request, bool canAsk)
+    : StationCommand(request, canAsk)
+{
+    poller.setInterval(pollIntervalMs);
+    connect(&poller, &QTimer::timeout, this, &WatchCommand::poll);
+}
+
+void WatchCommand::start()
+{
+    if (refusedToFlash(true))
+        return;
+    if (request.yes) {
+        confirm(true);
+        return;
+    }
+    emit confirmationNeeded(request.file.isEmpty()
+                                ? tr("Update every controller attached or plugged in from now on with the firmware "
+                                     "its model is offered?")
+                                : tr("Send %1 to every controller attached or plugged in from now on?")
+                                      .arg(request.file));
+}
+
+void WatchCommand::confirm(bool yes)
+{
+    if (watching || isFinished())
+        return;
+    if (!yes) {
+        finish(Outcomes::notConfirmed());
+        return;
+    }
+    watching = true;
+    emit event({ QStringLiteral("watching"), tr("Watching for controllers; Ctrl+C stops."), {}, false });
+    poller.start();
+    poll();
+}
+
+void WatchCommand::poll()
+{
+    if (stopping)
+        return;
+    const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
+    QSet<QByteArray> present;
+    for (const ControllerEntry &entry : entries)
+        present.insert(entry.paths.first());
+    QSet<QByteArray> unplugged = attached;
+    unplugged.subtract(present);
+    for (const QByteArray &path : qAsConst(unplugged)) {
+        qDebug().noquote() << "controller unplugged:" << Outcomes::pathText(path);
+        attached.remove(path);
+        // A unit that still waited for its firmware never touched the
+        // controller; one that runs ends by its own result.
+        for (Unit *unit : waitingUnits()) {
+            if (unit->entry.paths.first() == path)
+                endUnit(unit, Outcomes::leftBeforeStart());
+        }
+    }
+    QList<ControllerEntry> newMoss;
+    for (const ControllerEntry &entry : entries) {
+        if (!attached.contains(entry.paths.first()) && entry.unitType == mossUnitType)
+            newMoss.append(entry);
+    }
+    for (const ControllerEntry &entry : entries) {
+        const QByteArray &path = entry.paths.first();
+        // One unit per controller at a time: a controller back at its path
+        // while its unit still runs is that unit's.
+        if (attached.contains(path) || hasUnitAt(path))
+            continue;
+        attached.insert(path);
+        Unit *unit = addUnit(entry);
+        if (!unit)
+            continue;
+        // Two MOSS controllers found together cannot be told apart by their
+        // library; one plugged in while another's update runs waits for it.
+        if (newMoss.size() > 1 && entry.unitType == mossUnitType)
+            endUnit(unit, Outcomes::mossNotAlone());
+        else
+            decide(unit);
+    }
+}
+
+bool WatchCommand::hasUnitAt(const QByteArray &path) const
+{
+    for (const Unit *unit : unitsNotEnded()) {
+        if (unit->entry.paths.first() == path)
+            return true;
+    }
+    return false;
+}
+
+bool WatchCommand::mossUnitRunning() const
+{
+    for (const Unit *unit : unitsNotEnded()) {
+        if (unit->runner && unit->entry.unitType == mossUnitType)
+            return true;
+    }
+    return false;
+}
+
+void WatchCommand::decide(Unit *unit)
+{
+    if (!request.file.isEmpty()) {
+        if (fileUnitType < 0)
+            fileUnitType = unit->entry.unitType;
+        if (unit->entry.unitType != fileUnitType)
+            endUnit(unit, Outcomes::severalModels(request.file));
+        else
+            startWhenFree(unit, request.file);
+        return;
+    }
+    ModelFirmware *firmware = firmwareFor(*unit);
+    const quint8 version = unit->version.value_or(0);
+    switch (firmware->state()) {
+    case ModelFirmware::State::Checking:
+    case ModelFirmware::State::Downloading:
+        return;  // onFirmwareSettled() decides again
+    case ModelFirmware::State::Unchecked:
+    case ModelFirmware::State::Failed:
+        firmware->check(version);
+        return;
+    case ModelFirmware::State::Offered:
+    case ModelFirmware::State::Current:
+    case ModelFirmware::State::Ready:
+        break;
+    }
+    const std::optional<bool> needs = firmware->needs(version);
+    if (!needs)
+        firmware->check(version);
+    else if (!*needs)
+        endUnit(unit, Outcomes::upToDate(true));
+    else if (firmware->state() == ModelFirmware::State::Ready)
+        startWhenFree(unit, firmware->path());
+    else
+        firmware->download();
+}
+
+// The closed library is told only the model: one MOSS at a time.
+void WatchCommand::startWhenFree(Unit *unit, const QString &firmwarePath)
+{
+    if (unit->entry.unitType == mossUnitType && mossUnitRunning())
+        return;  // onUnitEnded() decides again
+    startUnit(unit, firmwarePath);
+}
+
+void WatchCommand::onFirmwareSettled(ModelFirmware *firmware)
+{
+    if (isFinished() || stopping)
+        return;
+    for (Unit *unit : waitingFor(firmware)) {
+        if (firmware->state() == ModelFirmware::State::Failed)
+            endUnit(unit, Outcomes::firmwareFailed(firmware->failure()));
+        else
+            decide(unit);
+    }
+}
+
+void WatchCommand::onUnitEnded()
+{
+    if (!stopping && !isFinished()) {
+        for (Unit *unit : waitingUnits()) {
+            if (unit->entry.unitType == mossUnitType && !mossUnitRunning())
+                decide(unit);
+        }
+    }
+    const StationTally now = tally();
+    emit event(FlashEvents::tally(now.done, now.failed, now.inProgress));
+    if (stopping && now.inProgress == 0)
+        finishStation();
+}
+
+void WatchCommand::interrupt()
+{
+    poller.stop();
+    if (!watching) {
+        Command::interrupt();
+        return;
+    }
+    StationCommand::interrupt();
+}

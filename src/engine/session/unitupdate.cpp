@@ -1,0 +1,233 @@
+#include "unitupdate.h"
+
+#include "common/programlog.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include <chrono>
+
+// The unit's work, where its session lives. Reports to the unit by posting
+// to it, which on the unit's own thread is a direct call.
+class UnitUpdateRun : public QObject
+{
+public:
+    UnitUpdateRun(UnitUpdate *owner, UpdateSession *session, int deadlineSeconds, QObject *parent)
+        : QObject(parent)
+        , owner(owner)
+        , session(session ? session : new UpdateSession(this))
+        , deadlineSeconds(deadlineSeconds)
+    {
+        deadline.setSingleShot(true);
+        deadline.setInterval(std::chrono::seconds(deadlineSeconds));
+        connect(&deadline, &QTimer::timeout, this, [this] {
+            UpdateResult result;
+            result.end = UpdateResult::End::ResultUnknown;
+            result.cause = UpdateResult::Cause::NoVerdict;
+            result.holds = this->session->controllerHolds();
+            result.deadlineSeconds = this->deadlineSeconds;
+            finish(result);
+            this->session->stopTransfer();
+        });
+        connectSession();
+    }
+
+    void start(const ControllerEntry &entry, const QString &imagePath)
+    {
+        this->imagePath = imagePath;
+        if (!session->link().isConnected() && !session->connectTo(entry)) {
+            UpdateResult result = UpdateResult::notStarted(UpdateResult::Cause::NotOpened);
+            result.openError = session->link().lastOpenError();
+            finish(result);
+            return;
+        }
+        // Checked here, whatever the image's source: a controller sent an
+        // empty image would take it as a whole one.
+        const QFileInfo image(imagePath);
+        if (!image.isFile() || image.size() == 0) {
+            finish(UpdateResult::notStarted(image.isFile() ? UpdateResult::Cause::EmptyImage
+                                                           : UpdateResult::Cause::UnreadableImage));
+            return;
+        }
+        transferring = true;
+        session->useFirmwareFile(imagePath);
+        session->startOrStopTransfer();
+    }
+
+    void stop()
+    {
+        if (ended)
+            return;
+        if (!transferring) {
+            finish(UpdateResult::stopped(UpdateResult::Holds::Untouched, TransferEngine::Phase::NothingSent));
+            return;
+        }
+        if (!stopAskedAt)
+            stopAskedAt = session->controllerHolds();
+        session->stopTransfer();
+    }
+
+private:
+    void post(std::function<void()> report)
+    {
+        QMetaObject::invokeMethod(owner, std::move(report));
+    }
+
+    void connectSession()
+    {
+        using Installation = UpdateSession::Installation;
+        connect(session, &UpdateSession::transferStarted, this, &UnitUpdateRun::announce);
+        connect(session, &UpdateSession::transferProgress, this, [this](int percent) {
+            announce();
+            progress(UnitUpdate::Step::Transfer, percent, session->reportsSent(), session->reportCount());
+        });
+        connect(session, &UpdateSession::libraryProgress, this, [this](int current, int total) {
+            if (total > 0)
+                progress(UnitUpdate::Step::Transfer, int(qint64(current) * 100 / total), -1, -1);
+        });
+        // Progress comes before each report, so never 100 %; the
+        // controller's word that it has the whole image is the 100 %.
+        connect(session, &UpdateSession::transferCompleted, this, [this](Installation installation) {
+            if (ended)
+                return;
+            if (installation == Installation::Watched)
+                progress(UnitUpdate::Step::Transfer, 100, session->reportCount(), session->reportCount());
+            post([owner = owner, installation] { emit owner->transferCompleted(installation); });
+        });
+        connect(session, &UpdateSession::installProgress, this, [this](int percent) {
+            if (session->controllerHolds() == UpdateResult::Holds::Installing)
+                progress(UnitUpdate::Step::Install, percent, -1, -1);
+        });
+        connect(session, &UpdateSession::updateFinished, this, [this](Installation installation) {
+            UpdateResult result;
+            if (installation == Installation::OnItsOwn) {
+                result.end = UpdateResult::End::InstallingOnItsOwn;
+                result.holds = UpdateResult::Holds::Installing;
+            } else {
+                progress(UnitUpdate::Step::Install, 100, -1, -1);
+                result.end = UpdateResult::End::Installed;
+                result.holds = UpdateResult::Holds::Installed;
+            }
+            finish(result);
+        });
+        connect(session, &UpdateSession::transferFailed, this, [this](TransferEngine::Failure failure) {
+            finish(UpdateResult::failed(failure, session->controllerPhase()));
+        });
+        connect(session, &UpdateSession::transferStopped, this, [this] {
+            finish(UpdateResult::stopped(stopAskedAt.value_or(UpdateResult::Holds::Untouched),
+                                         session->controllerPhase()));
+        });
+        // The wait for the verdict starts once the controller has the whole
+        // image; before, the transfer's own waits are bounded.
+        connect(session, &UpdateSession::controllerPhaseChanged, this, [this](TransferEngine::Phase phase) {
+            if (phase == TransferEngine::Phase::AwaitingVerdict && !ended)
+                deadline.start();
+        });
+    }
+
+    void announce()
+    {
+        if (announced || ended)
+            return;
+        announced = true;
+        post([owner = owner, reports = session->reportCount()] { emit owner->transferStarted(reports); });
+    }
+
+    void progress(UnitUpdate::Step step, int percent, int done, int total)
+    {
+        if (ended)
+            return;
+        post([owner = owner, step, percent, done, total] { emit owner->progress(step, percent, done, total); });
+    }
+
+    void finish(UpdateResult result)
+    {
+        if (ended)
+            return;
+        ended = true;
+        deadline.stop();
+        result.imagePath = imagePath;
+        result.reportsSent = session->reportsSent();
+        result.reportCount = session->reportCount();
+        post([owner = owner, result] { owner->end(result); });
+    }
+
+    UnitUpdate *const owner;
+    UpdateSession *const session;
+    const int deadlineSeconds;
+    QTimer deadline;
+    QString imagePath;
+    std::optional<UpdateResult::Holds> stopAskedAt;
+    bool transferring = false;
+    bool announced = false;
+    bool ended = false;
+};
+
+UnitUpdate::UnitUpdate(UpdateSession *session, int deadlineSeconds, QObject *parent)
+    : QObject(parent)
+    , deadlineSeconds(deadlineSeconds)
+    , callerSession(session)
+{
+    run = new UnitUpdateRun(this, session, deadlineSeconds, this);
+    anchor = run;
+}
+
+UnitUpdate::UnitUpdate(const ControllerEntry &entry, int deadlineSeconds, const QString &subject, QObject *parent)
+    : QObject(parent)
+    , anchor(new QObject)
+    , entry(entry)
+    , deadlineSeconds(deadlineSeconds)
+    , subject(subject)
+{
+    qRegisterMetaType<UpdateResult>();
+    anchor->moveToThread(&thread);
+    // The run, its session and the controller's handles go on the thread
+    // they lived on, as it ends.
+    connect(&thread, &QThread::finished, anchor, &QObject::deleteLater);
+}
+
+UnitUpdate::~UnitUpdate()
+{
+    if (callerSession)
+        return;
+    if (!thread.isRunning()) {
+        delete anchor;
+        return;
+    }
+    thread.quit();
+    thread.wait();
+}
+
+void UnitUpdate::onRunThread(const std::function<void()> &step)
+{
+    QMetaObject::invokeMethod(anchor, step);
+}
+
+void UnitUpdate::start(const QString &imagePath)
+{
+    if (started)
+        return;
+    started = true;
+    if (!callerSession) {
+        thread.start();
+        onRunThread([this] {
+            ProgramLog::setThreadSubject(subject);
+            run = new UnitUpdateRun(this, nullptr, deadlineSeconds, anchor);
+        });
+    }
+    onRunThread([this, imagePath] { run->start(entry, imagePath); });
+}
+
+void UnitUpdate::stop()
+{
+    if (isRunning())
+        onRunThread([this] { run->stop(); });
+}
+
+void UnitUpdate::end(const UpdateResult &result)
+{
+    if (done)
+        return;
+    done = true;
+    emit finished(result);
+}

@@ -38,17 +38,17 @@ bool Command::refusedToFlash(bool station)
     return refusal.has_value();
 }
 
-ControllerSummary Command::summaryOf(const ControllerEntry &entry, const ControllerLink &opened)
+ControllerSummary Command::summaryOf(const ControllerEntry &entry, const UpdateSession::Reading &reading)
 {
     ControllerSummary summary;
     const ModelInfo *model = modelForUnitType(entry.unitType);
     summary.model = model ? QLatin1String(model->name) : QString::number(entry.unitType);
     summary.unitType = entry.unitType;
     summary.paths = entry.paths;
-    if (opened.isConnected())
-        summary.version = opened.shownVersion();
+    if (reading.opened)
+        summary.version = reading.shownVersion;
     else
-        summary.openError = Outcomes::openFailure(opened.lastOpenError());
+        summary.openError = Outcomes::openFailure(reading.openError);
     return summary;
 }
 
@@ -56,9 +56,7 @@ std::optional<ControllerSummary> Command::showControllers(const QList<Controller
 {
     std::optional<ControllerSummary> firstFailure;
     for (const ControllerEntry &entry : entries) {
-        ControllerLink probe;
-        probe.connectTo(entry);
-        const ControllerSummary summary = summaryOf(entry, probe);
+        const ControllerSummary summary = summaryOf(entry, UpdateSession::read(entry));
         if (!firstFailure && !summary.openError.isEmpty())
             firstFailure = summary;
         emit event(FlashEvents::controller(summary));

@@ -6,7 +6,7 @@
 #include "outcomes.h"
 #include "console/progressline.h"
 
-#include "device/controllerlink.h"
+#include "session/updatesession.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -69,8 +69,8 @@ protected:
     // is for) a hand-placed update file.
     bool refusedToFlash(bool station = false);
 
-    // `entry` as the user is shown it; `opened`: the link that tried to open it.
-    static ControllerSummary summaryOf(const ControllerEntry &entry, const ControllerLink &opened);
+    // `entry` as the user is shown it, with what opening it read.
+    static ControllerSummary summaryOf(const ControllerEntry &entry, const UpdateSession::Reading &reading);
     // Opens each of `entries` in turn to show it; returns the first that
     // could not be opened, if any.
     std::optional<ControllerSummary> showControllers(const QList<ControllerEntry> &entries);

@@ -4,7 +4,7 @@
 
 bool ControllerCommand::openController()
 {
-    const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
+    const QList<ControllerEntry> entries = UpdateSession::attachedControllers();
     QList<ControllerEntry> matching;
     for (const ControllerEntry &entry : entries) {
         if (request.device.isEmpty() || entry.paths.contains(request.device.toLocal8Bit()))
@@ -27,7 +27,7 @@ bool ControllerCommand::openController()
         finish(Outcomes::noAccess(selected.paths.first(), session.link().lastOpenError()));
         return false;
     }
-    emit event(FlashEvents::controller(summaryOf(selected, session.link())));
+    emit event(FlashEvents::controller(summaryOf(selected, session.reading())));
     return true;
 }
 

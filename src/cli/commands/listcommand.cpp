@@ -14,7 +14,7 @@ CommandSpec ListCommand::spec()
 
 void ListCommand::start()
 {
-    const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
+    const QList<ControllerEntry> entries = UpdateSession::attachedControllers();
     const std::optional<ControllerSummary> firstFailure = showControllers(entries);
     if (entries.isEmpty())
         finish(Outcomes::noController());

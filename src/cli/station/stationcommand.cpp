@@ -25,15 +25,14 @@ StationCommand::Unit *StationCommand::addUnit(const ControllerEntry &entry)
     Unit *added = unit.get();
     units.push_back(std::move(unit));
 
-    ControllerLink probe;
-    probe.connectTo(entry);
-    const ControllerSummary summary = summaryOf(entry, probe);
+    const UpdateSession::Reading reading = UpdateSession::read(entry);
+    const ControllerSummary summary = summaryOf(entry, reading);
     showUnitEvent(*added, FlashEvents::controller(summary));
     if (!summary.openError.isEmpty()) {
         endUnit(added, Outcomes::noAccess(entry.paths.first(), summary.openError));
         return nullptr;
     }
-    added->version = probe.checkedVersion();
+    added->version = reading.checkedVersion;
     return added;
 }
 

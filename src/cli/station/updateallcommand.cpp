@@ -14,7 +14,7 @@ void UpdateAllCommand::start()
 {
     if (refusedToFlash(true))
         return;
-    const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
+    const QList<ControllerEntry> entries = UpdateSession::attachedControllers();
     if (entries.isEmpty()) {
         finish(Outcomes::noController());
         return;

@@ -64,7 +64,7 @@ void WatchCommand::poll()
 {
     if (stopping)
         return;
-    const QList<ControllerEntry> entries = ControllerLink::attachedControllers();
+    const QList<ControllerEntry> entries = UpdateSession::attachedControllers();
     QSet<QByteArray> present;
     for (const ControllerEntry &entry : entries)
         present.insert(entry.paths.first());

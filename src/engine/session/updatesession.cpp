@@ -69,6 +69,36 @@ void UpdateSession::shutDownLogThread()
     logDownloader = nullptr;
 }
 
+QList<ControllerEntry> UpdateSession::attachedControllers()
+{
+    return ControllerLink::attachedControllers();
+}
+
+UpdateSession::Reading UpdateSession::read(const ControllerEntry &entry)
+{
+    ControllerLink probe;
+    probe.connectTo(entry);
+    return readingOf(probe);
+}
+
+UpdateSession::Reading UpdateSession::reading() const
+{
+    return readingOf(controllerLink);
+}
+
+UpdateSession::Reading UpdateSession::readingOf(const ControllerLink &link)
+{
+    Reading reading;
+    reading.opened = link.isConnected();
+    if (reading.opened) {
+        reading.checkedVersion = link.checkedVersion();
+        reading.shownVersion = link.shownVersion();
+    } else {
+        reading.openError = link.lastOpenError();
+    }
+    return reading;
+}
+
 bool UpdateSession::connectFirst()
 {
     if (!controllerLink.connectFirst())

@@ -58,8 +58,24 @@ public:
         QString fileProblem;  // FileNotWritten: the system's reason
     };
 
+    // What one opening of a controller read.
+    struct Reading
+    {
+        bool opened = false;
+        std::optional<quint8> checkedVersion;  // what the update check compares
+        std::optional<quint8> shownVersion;    // what a person is shown
+        QString openError;                     // hidapi's reason, where it gave one
+    };
+
     explicit UpdateSession(QObject *parent = nullptr);
     ~UpdateSession() override;
+
+    // Every attached controller, in model-table order. Opens nothing.
+    static QList<ControllerEntry> attachedControllers();
+    // Opens `entry`, reads it and closes it again.
+    static Reading read(const ControllerEntry &entry);
+    // What the connection to the controller read.
+    Reading reading() const;
 
     // Connect and identify. connectFirst() is the window's search: the first
     // controller in model-table order. Both give false when nothing could be
@@ -141,6 +157,7 @@ signals:
     void logFinished(const UpdateSession::DeviceLog &log);
 
 private:
+    static Reading readingOf(const ControllerLink &link);
     Installation installation() const;
     // Sets the transfer's path for the connected model and hands it to the
     // log downloader.

@@ -73,9 +73,17 @@ void LogDownloader::writeToFile(const QByteArray &bytes)
 {
     if (!fileError.isEmpty())
         return;
-    if (logFile.write(bytes) != bytes.size()) {
-        fileError = logFile.errorString();
-        qWarning().noquote() << "Can't write the device log" << logFilePath << fileError;
+    // A disk that fills takes part of a write and reports nothing; writing
+    // the rest then fails with the system's reason.
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 count = logFile.write(bytes.constData() + written, bytes.size() - written);
+        if (count <= 0) {
+            fileError = logFile.errorString();
+            qWarning().noquote() << "Can't write the device log" << logFilePath << fileError;
+            return;
+        }
+        written += count;
     }
 }
 

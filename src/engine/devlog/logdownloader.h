@@ -95,7 +95,8 @@ private:
     bool writeRequest(const QByteArray &report);
     // Closes the file and tells the window the download is over.
     void finish(bool complete = false);
-    // Writes `bytes` to the file; the first failure is kept in fileError.
+    // Writes the whole of `bytes` to the file; the first failure, a write
+    // that took only part of them included, is kept in fileError.
     void writeToFile(const QByteArray &bytes);
     bool waitInterrupted() const;
 

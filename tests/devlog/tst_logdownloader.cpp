@@ -198,6 +198,8 @@ void TestLogDownloader::fileNamedAfterStart()
              QStringLiteral("2021-03-03_09_05_07_log.enc"));
     QCOMPARE(LogDownloader::logFileName(QDateTime(QDate(2021, 12, 31), QTime(23, 59, 58))),
              QStringLiteral("2021-12-31_23_59_58_log.enc"));
+    QCOMPARE(LogDownloader::logFileName(QDateTime(QDate(2021, 3, 3), QTime(9, 5, 7)), 12),
+             QStringLiteral("2021-03-03_09_05_07-12_log.enc"));
 }
 
 void TestLogDownloader::progressPercent_data()

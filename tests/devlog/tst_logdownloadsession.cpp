@@ -104,46 +104,67 @@ void TestLogDownloadSession::withoutDevice()
 
 void TestLogDownloadSession::completeDownload_data()
 {
-    QTest::addColumn<bool>("nameTaken");  // directories stand at the device log's possible names
+    // What stands at the names the device log may take: nothing, a
+    // directory, or the file of an earlier run, which must stay as it is.
+    QTest::addColumn<QString>("takenBy");
 
-    QTest::newRow("file written") << false;
-    QTest::newRow("file name taken") << true;
+    QTest::newRow("file written") << QString();
+    QTest::newRow("file name taken") << "directory";
+    QTest::newRow("file name in use") << "file";
 }
 
 void TestLogDownloadSession::completeDownload()
 {
-    QFETCH(bool, nameTaken);
+    QFETCH(QString, takenBy);
 
     const QByteArray log = patternedLog(9 * 63 + 20);
+    const QByteArray earlierLog("an earlier run's log");
     HidSim::Controller controller = attachEbony(log);
-    // Directories at the names the session's device log may take.
     const QDir programDir(QCoreApplication::applicationDirPath());
     QStringList taken;
-    for (int second = 0; nameTaken && second < 3; ++second) {
-        taken.append(LogDownloader::logFileName(QDateTime::currentDateTime().addSecs(second)));
-        QVERIFY(programDir.mkpath(taken.last()));
+    for (int second = 0; !takenBy.isEmpty() && second < 3; ++second) {
+        taken.append(programDir.filePath(LogDownloader::logFileName(QDateTime::currentDateTime().addSecs(second))));
+        if (takenBy == QLatin1String("directory")) {
+            QVERIFY(programDir.mkpath(taken.last()));
+        } else {
+            QFile earlier(taken.last());
+            QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write(earlierLog) == earlierLog.size());
+        }
     }
     Run run(true);
     controller->clearWrittenReports();
 
     run.session.startLogDownload();
     QVERIFY(run.face.waitFor("logFinished", 20000));
-    for (const QString &name : taken)
-        QVERIFY(programDir.rmdir(name));
+    for (const QString &path : taken) {
+        if (takenBy == QLatin1String("directory")) {
+            QVERIFY(programDir.rmdir(path));
+        } else {
+            QFile earlier(path);
+            QVERIFY(earlier.open(QIODevice::ReadOnly));
+            QCOMPARE(earlier.readAll(), earlierLog);
+            earlier.close();
+            QVERIFY(earlier.remove());
+        }
+    }
 
     const QStringList finished = run.face.starting("logFinished");
     QCOMPARE(finished.size(), 1);
-    if (nameTaken) {
+    if (takenBy == QLatin1String("directory")) {
         QVERIFY2(finished.first().startsWith("logFinished FileNotWritten|" + programDir.path() + '/'),
                  qPrintable(finished.first()));
         QVERIFY(!finished.first().endsWith('|'));  // the system's reason
     } else {
         QCOMPARE(finished.first(), "logFinished Complete|" + logPath() + '|');
     }
+    // A name of its own beside the earlier file.
+    if (takenBy == QLatin1String("file"))
+        QVERIFY2(logPath().endsWith("-2_log.enc"), qPrintable(logPath()));
     QCOMPARE(run.face.starting("logProgress"),
              QStringList({ "logProgress 10", "logProgress 20", "logProgress 30", "logProgress 40", "logProgress 50",
                            "logProgress 60", "logProgress 70", "logProgress 80", "logProgress 90" }));
-    QCOMPARE(deviceLogContents(), nameTaken ? QByteArray("<not one device log file>") : log);
+    QCOMPARE(deviceLogContents(),
+             takenBy == QLatin1String("directory") ? QByteArray("<not one device log file>") : log);
 
     // The request in the trailing layout, then one acknowledgement per
     // reply: the header, nine parts and the last part.

@@ -13,6 +13,7 @@
 #include <hidsim.h>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QtTest>
 
 #include <memory>
@@ -182,6 +183,7 @@ void TestLogDownloadSession::stop_data()
     QTest::newRow("during the header wait") << "header";
     QTest::newRow("during the part loop") << "parts";
     QTest::newRow("after an unplug") << "unplug";
+    QTest::newRow("session ends during the header wait") << "end";
 }
 
 void TestLogDownloadSession::stop()
@@ -190,10 +192,10 @@ void TestLogDownloadSession::stop()
 
     const QByteArray log = patternedLog(60 * 63);
     HidSim::Controller controller = attachEbony(log);
-    Run run(true);
+    auto run = std::make_unique<Run>(true);
     controller->clearWrittenReports();
 
-    if (when == QLatin1String("header"))
+    if (when == QLatin1String("header") || when == QLatin1String("end"))
         controller->setSilent(true);
     else if (when == QLatin1String("unplug"))
         controller->unplugAfterWrites(4);
@@ -201,22 +203,34 @@ void TestLogDownloadSession::stop()
     bool stopped = false;
     const auto stopLog = [&] {
         if (!stopped)
-            run.session.stopLogDownload();
+            run->session.stopLogDownload();
         stopped = true;
     };
     if (when == QLatin1String("parts")) {
-        connect(&run.session, &UpdateSession::logProgress, this, [&](int percent) {
+        connect(&run->session, &UpdateSession::logProgress, this, [&](int percent) {
             if (percent >= 10)
                 stopLog();
         });
     }
-    run.session.startLogDownload();
+    run->session.startLogDownload();
+    if (when == QLatin1String("end")) {
+        // The header wait alone would hold the log thread for 15 s: the
+        // session breaks it off rather than waiting for it. 5 s stands for
+        // "hangs", not for a duration.
+        QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1; }));
+        TestLoop::spin(100);
+        const QDeadlineTimer hangs(5000);
+        run.reset();
+        QVERIFY2(!hangs.hasExpired(), "the session waited for the log thread's header wait to end");
+        QCOMPARE(deviceLogContents(), QByteArray());
+        return;
+    }
     if (when != QLatin1String("parts")) {
         TestLoop::spin(300);
         stopLog();
     }
-    QVERIFY(run.face.waitFor("logFinished"));
-    QCOMPARE(run.face.starting("logFinished").first(), "logFinished Incomplete|" + logPath() + '|');
+    QVERIFY(run->face.waitFor("logFinished"));
+    QCOMPARE(run->face.starting("logFinished").first(), "logFinished Incomplete|" + logPath() + '|');
 
     // Nothing is read or acknowledged after the stop, even when the
     // controller has something to say.

@@ -59,6 +59,7 @@ set(uninstall_extras [=[
   MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Also remove the program logs, the device logs and the downloaded firmware files in $INSTDIR?" /SD IDNO IDNO tavoro_keep_user_files
     Delete "$INSTDIR\????-??-??_??_??_??.log"
     Delete "$INSTDIR\????-??-??_??_??_??_log.enc"
+    Delete "$INSTDIR\????-??-??_??_??_??-*_log.enc"
     Delete "$INSTDIR\updater.sb"
     Delete "$INSTDIR\updater.sb.bkp"
     Delete "$INSTDIR\updater.sb.upd"

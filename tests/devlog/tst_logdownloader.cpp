@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cerrno>
 #include <functional>
 #include <optional>
 
@@ -197,6 +198,8 @@ void TestLogDownloader::fileNamedAfterStart()
              QStringLiteral("2021-03-03_09_05_07_log.enc"));
     QCOMPARE(LogDownloader::logFileName(QDateTime(QDate(2021, 12, 31), QTime(23, 59, 58))),
              QStringLiteral("2021-12-31_23_59_58_log.enc"));
+    QCOMPARE(LogDownloader::logFileName(QDateTime(QDate(2021, 3, 3), QTime(9, 5, 7)), 12),
+             QStringLiteral("2021-03-03_09_05_07-12_log.enc"));
 }
 
 void TestLogDownloader::progressPercent_data()
@@ -225,30 +228,32 @@ void TestLogDownloader::completeDownload_data()
 {
     QTest::addColumn<int>("logSize");
     QTest::addColumn<QList<int>>("progress");
-    QTest::addColumn<bool>("fullDisk");  // after two parts; the exchange is the same
+    QTest::addColumn<int>("diskFullAt");  // the bytes the disk takes, 0: all; the exchange is the same
 
     const QList<int> tenths { 10, 20, 30, 40, 50, 60, 70, 80, 90 };
-    QTest::newRow("nine parts and 20 bytes") << 9 * 63 + 20 << tenths << false;
-    QTest::newRow("empty last part") << 2 * 63 << QList<int> { 33, 66 } << false;
-    QTest::newRow("last part only") << 1 << QList<int>() << false;
-    QTest::newRow("logClose") << 0 << QList<int>() << false;
-    QTest::newRow("disk full") << 9 * 63 + 20 << tenths << true;
+    QTest::newRow("nine parts and 20 bytes") << 9 * 63 + 20 << tenths << 0;
+    QTest::newRow("empty last part") << 2 * 63 << QList<int> { 33, 66 } << 0;
+    QTest::newRow("last part only") << 1 << QList<int>() << 0;
+    QTest::newRow("logClose") << 0 << QList<int>() << 0;
+    QTest::newRow("disk full") << 9 * 63 + 20 << tenths << 2 * 63;
+    // In the last write: no later one fails and tells of it.
+    QTest::newRow("disk full inside the last part") << 9 * 63 + 20 << tenths << 9 * 63 + 10;
 }
 
 void TestLogDownloader::completeDownload()
 {
     QFETCH(int, logSize);
     QFETCH(QList<int>, progress);
-    QFETCH(bool, fullDisk);
+    QFETCH(int, diskFullAt);
 
     const QByteArray log = patternedLog(logSize);
     HidSim::Controller controller = attach(3, log);
 #ifdef Q_OS_UNIX
     std::optional<FileSizeLimit> limit;
-    if (fullDisk)
-        limit.emplace(2 * 63);
+    if (diskFullAt)
+        limit.emplace(diskFullAt);
 #else
-    if (fullDisk)
+    if (diskFullAt)
         QSKIP("needs a file size limit");
 #endif
     Rig rig(open(controller));
@@ -263,8 +268,9 @@ void TestLogDownloader::completeDownload()
     limit.reset();
 #endif
 
-    QCOMPARE(rig.fileFailures.size(), fullDisk ? 1 : 0);
-    QCOMPARE(deviceLogContents(), fullDisk ? log.left(2 * 63) : log);
+    // The system's reason, as a full disk gives one.
+    QCOMPARE(rig.fileFailures, diskFullAt ? QStringList { qt_error_string(EFBIG) } : QStringList());
+    QCOMPARE(deviceLogContents(), diskFullAt ? log.left(diskFullAt) : log);
     QCOMPARE(rig.progress, progress);
     QCOMPARE(rig.finished, 1);
     QVERIFY(rig.lastComplete);

@@ -13,6 +13,7 @@
 #include <hidsim.h>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QtTest>
 
 #include <memory>
@@ -104,46 +105,67 @@ void TestLogDownloadSession::withoutDevice()
 
 void TestLogDownloadSession::completeDownload_data()
 {
-    QTest::addColumn<bool>("nameTaken");  // directories stand at the device log's possible names
+    // What stands at the names the device log may take: nothing, a
+    // directory, or the file of an earlier run, which must stay as it is.
+    QTest::addColumn<QString>("takenBy");
 
-    QTest::newRow("file written") << false;
-    QTest::newRow("file name taken") << true;
+    QTest::newRow("file written") << QString();
+    QTest::newRow("file name taken") << "directory";
+    QTest::newRow("file name in use") << "file";
 }
 
 void TestLogDownloadSession::completeDownload()
 {
-    QFETCH(bool, nameTaken);
+    QFETCH(QString, takenBy);
 
     const QByteArray log = patternedLog(9 * 63 + 20);
+    const QByteArray earlierLog("an earlier run's log");
     HidSim::Controller controller = attachEbony(log);
-    // Directories at the names the session's device log may take.
     const QDir programDir(QCoreApplication::applicationDirPath());
     QStringList taken;
-    for (int second = 0; nameTaken && second < 3; ++second) {
-        taken.append(LogDownloader::logFileName(QDateTime::currentDateTime().addSecs(second)));
-        QVERIFY(programDir.mkpath(taken.last()));
+    for (int second = 0; !takenBy.isEmpty() && second < 3; ++second) {
+        taken.append(programDir.filePath(LogDownloader::logFileName(QDateTime::currentDateTime().addSecs(second))));
+        if (takenBy == QLatin1String("directory")) {
+            QVERIFY(programDir.mkpath(taken.last()));
+        } else {
+            QFile earlier(taken.last());
+            QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write(earlierLog) == earlierLog.size());
+        }
     }
     Run run(true);
     controller->clearWrittenReports();
 
     run.session.startLogDownload();
     QVERIFY(run.face.waitFor("logFinished", 20000));
-    for (const QString &name : taken)
-        QVERIFY(programDir.rmdir(name));
+    for (const QString &path : taken) {
+        if (takenBy == QLatin1String("directory")) {
+            QVERIFY(programDir.rmdir(path));
+        } else {
+            QFile earlier(path);
+            QVERIFY(earlier.open(QIODevice::ReadOnly));
+            QCOMPARE(earlier.readAll(), earlierLog);
+            earlier.close();
+            QVERIFY(earlier.remove());
+        }
+    }
 
     const QStringList finished = run.face.starting("logFinished");
     QCOMPARE(finished.size(), 1);
-    if (nameTaken) {
+    if (takenBy == QLatin1String("directory")) {
         QVERIFY2(finished.first().startsWith("logFinished FileNotWritten|" + programDir.path() + '/'),
                  qPrintable(finished.first()));
         QVERIFY(!finished.first().endsWith('|'));  // the system's reason
     } else {
         QCOMPARE(finished.first(), "logFinished Complete|" + logPath() + '|');
     }
+    // A name of its own beside the earlier file.
+    if (takenBy == QLatin1String("file"))
+        QVERIFY2(logPath().endsWith("-2_log.enc"), qPrintable(logPath()));
     QCOMPARE(run.face.starting("logProgress"),
              QStringList({ "logProgress 10", "logProgress 20", "logProgress 30", "logProgress 40", "logProgress 50",
                            "logProgress 60", "logProgress 70", "logProgress 80", "logProgress 90" }));
-    QCOMPARE(deviceLogContents(), nameTaken ? QByteArray("<not one device log file>") : log);
+    QCOMPARE(deviceLogContents(),
+             takenBy == QLatin1String("directory") ? QByteArray("<not one device log file>") : log);
 
     // The request in the trailing layout, then one acknowledgement per
     // reply: the header, nine parts and the last part.
@@ -161,6 +183,7 @@ void TestLogDownloadSession::stop_data()
     QTest::newRow("during the header wait") << "header";
     QTest::newRow("during the part loop") << "parts";
     QTest::newRow("after an unplug") << "unplug";
+    QTest::newRow("session ends during the header wait") << "end";
 }
 
 void TestLogDownloadSession::stop()
@@ -169,10 +192,10 @@ void TestLogDownloadSession::stop()
 
     const QByteArray log = patternedLog(60 * 63);
     HidSim::Controller controller = attachEbony(log);
-    Run run(true);
+    auto run = std::make_unique<Run>(true);
     controller->clearWrittenReports();
 
-    if (when == QLatin1String("header"))
+    if (when == QLatin1String("header") || when == QLatin1String("end"))
         controller->setSilent(true);
     else if (when == QLatin1String("unplug"))
         controller->unplugAfterWrites(4);
@@ -180,22 +203,34 @@ void TestLogDownloadSession::stop()
     bool stopped = false;
     const auto stopLog = [&] {
         if (!stopped)
-            run.session.stopLogDownload();
+            run->session.stopLogDownload();
         stopped = true;
     };
     if (when == QLatin1String("parts")) {
-        connect(&run.session, &UpdateSession::logProgress, this, [&](int percent) {
+        connect(&run->session, &UpdateSession::logProgress, this, [&](int percent) {
             if (percent >= 10)
                 stopLog();
         });
     }
-    run.session.startLogDownload();
+    run->session.startLogDownload();
+    if (when == QLatin1String("end")) {
+        // The header wait alone would hold the log thread for 15 s: the
+        // session breaks it off rather than waiting for it. 5 s stands for
+        // "hangs", not for a duration.
+        QVERIFY(TestLoop::waitFor([&] { return controller->writtenReports().size() == 1; }));
+        TestLoop::spin(100);
+        const QDeadlineTimer hangs(5000);
+        run.reset();
+        QVERIFY2(!hangs.hasExpired(), "the session waited for the log thread's header wait to end");
+        QCOMPARE(deviceLogContents(), QByteArray());
+        return;
+    }
     if (when != QLatin1String("parts")) {
         TestLoop::spin(300);
         stopLog();
     }
-    QVERIFY(run.face.waitFor("logFinished"));
-    QCOMPARE(run.face.starting("logFinished").first(), "logFinished Incomplete|" + logPath() + '|');
+    QVERIFY(run->face.waitFor("logFinished"));
+    QCOMPARE(run->face.starting("logFinished").first(), "logFinished Incomplete|" + logPath() + '|');
 
     // Nothing is read or acknowledged after the stop, even when the
     // controller has something to say.

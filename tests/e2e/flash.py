@@ -13,6 +13,7 @@ output, the program log and what the controllers received.
 import argparse
 import base64
 import json
+import pathlib
 import signal
 import subprocess
 import sys
@@ -106,10 +107,19 @@ CASES = {
     "log_output": ("GLYPH PRO", 12, "update", SMALL, {"log": base64.b64encode(DEVICE_LOG).decode()},
                    ["log", "--output", "OUTPUT", "--json"], 0, [], [],
                    [("log-saved", {}), ("log-saved", {}), ("result", {"outcome": "log-downloaded"})], None),
+    # Two runs at once, while the file of an earlier run has each name they
+    # could take: each writes a file of its own, and the earlier files stay.
+    "log_same_second": ("GLYPH PRO", 12, "update", SMALL, {"log": base64.b64encode(DEVICE_LOG).decode()},
+                        ["log", "--json"], 0, [], [],
+                        [("log-saved", {}), ("result", {"outcome": "log-downloaded"})], None),
     # Directories stand at the names the device log could take.
     "log_unwritable": ("GLYPH PRO", 12, "update", SMALL, {"log": base64.b64encode(DEVICE_LOG).decode()},
                        ["log", "--json"], 21, [], [],
                        [("log-saved", None), ("result", {"exitCode": 21, "outcome": "file-problem"})], None),
+    # The same with a controller whose log is empty: nothing is written,
+    # and the file that could not be opened still ends the run.
+    "log_unwritable_empty": ("GLYPH PRO", 12, "update", SMALL, None, ["log", "--json"], 21, [], [],
+                             [("log-saved", None), ("result", {"exitCode": 21, "outcome": "file-problem"})], None),
     # The downloader gives up waiting for the log after 15 s.
     "log_silent": ("GLYPH PRO", 12, "update", SMALL, {"silent": True}, ["log"], 50, [],
                    ["did not send its whole log"], [], None),
@@ -204,6 +214,37 @@ def run_flasher(run, arguments, interrupt):
     return process.returncode, (b"".join(lines) + out).decode(), err.decode()
 
 
+def run_flashers_at_once(run, arguments):
+    """Runs two flashers side by side to their ends; returns (exit code,
+    stdout, stderr) of each."""
+    processes = [subprocess.Popen([run.program, *arguments], cwd=run.work, env=run.environment(),
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                 for _ in range(2)]
+    results = []
+    for process in processes:
+        try:
+            out, err = process.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise Failure("a flasher did not end within 30 s") from None
+        results.append((process.returncode, out.decode(), err.decode()))
+    return results
+
+
+def check_same_second(run, stdouts, earlier):
+    """Each run saved the whole log under a name of its own; the earlier
+    files are untouched; each run logged its result."""
+    saved = [event["path"] for stdout in stdouts for event in map(json.loads, stdout.splitlines())
+             if event["event"] == "log-saved"]
+    expect(len(set(saved)) == 2, f"the two runs saved {saved}")
+    for path in saved:
+        expect(pathlib.Path(path).read_bytes() == DEVICE_LOG, f"{path} does not hold the device log")
+    for path, content in earlier.items():
+        expect(path.read_bytes() == content, f"{path.name} of an earlier run was overwritten")
+    results = sum(log.read_text().count("flasher result 0 ") for log in run.program_dir.glob("*.log"))
+    expect(results == 2, f"{results} results in the program logs")
+
+
 def check_events(stdout, expected):
     """Every line is a JSON object; the expected events appear in order (an
     event expected with fields None appears nowhere)."""
@@ -267,17 +308,30 @@ def run_case(tools, work, name):
         (run.work / "empty.sb").write_bytes(b"")
         arguments = [{"FIRMWARE": str(run.scenario_dir / "firmware.sb"), "EMPTY": str(run.work / "empty.sb"),
                       "OUTPUT": str(run.work / "device.log")}.get(a, a) for a in arguments]
-        if name == "log_unwritable":
+        if name in ("log_unwritable", "log_unwritable_empty"):
             now = time.time()
             for second in range(15):
                 name_taken = time.strftime("%Y-%m-%d_%H_%M_%S_log.enc", time.localtime(now + second))
                 (run.program_dir / name_taken).mkdir()
+        earlier = {}
+        if name == "log_same_second":
+            now = time.time()
+            for second in range(15):
+                path = run.program_dir / time.strftime("%Y-%m-%d_%H_%M_%S_log.enc", time.localtime(now + second))
+                earlier[path] = f"earlier run {second}".encode()
+                path.write_bytes(earlier[path])
         interrupt = {"update_interrupted": "transfer", "update_interrupted_after_end": "end",
                      "station_watch": "station"}.get(name)
-        exit_code, stdout, stderr = run_flasher(run, arguments, interrupt)
-        print(f"exit code {exit_code}\n--- stdout\n{stdout}--- stderr\n{stderr}---")
-
-        expect(exit_code == code, f"exit code {exit_code}, expected {code}")
+        if name == "log_same_second":
+            results = run_flashers_at_once(run, arguments)
+        else:
+            results = [run_flasher(run, arguments, interrupt)]
+        for exit_code, stdout, stderr in results:
+            print(f"exit code {exit_code}\n--- stdout\n{stdout}--- stderr\n{stderr}---")
+            expect(exit_code == code, f"exit code {exit_code}, expected {code}")
+        if earlier:
+            check_same_second(run, [stdout for _, stdout, _ in results], earlier)
+        exit_code, stdout, stderr = results[-1]
         for line in out_lines:
             expect(line in stdout, f"no {line!r} on standard output")
         for line in err_lines:
@@ -292,6 +346,8 @@ def run_case(tools, work, name):
             check_station(run, stdout, STATION_RESULTS[name])
         if name == "log_output":
             expect((run.work / "device.log").read_bytes() == DEVICE_LOG, "--output does not hold the device log")
+        if earlier:
+            return  # two runs: their results were counted in the program logs
         messages = run.log_messages()
         expect(messages[0] == "program started", "the program log does not start with 'program started'")
         expect(any(m.startswith(f"flasher result {code} ") for m in messages),

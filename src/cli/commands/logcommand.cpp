@@ -2,17 +2,16 @@
 
 #include "commands/filecopy.h"
 
-#include "devlog/logdownloader.h"
-
 #include <QFileInfo>
 #include <QTimer>
 
 namespace {
 
-// A log download that moves no further for this long has stalled: the
-// downloader's header wait gives up after 15 s, but a part read that times
-// out leaves it halted without a word.
-constexpr int logStallMs = LogDownloader::headerWaitLimitMs + 5000;
+// A log download that moves no further for this much longer than the
+// session waits for the controller's answer has stalled: that wait gives
+// up on its own, but a part read that times out leaves it halted without
+// a word.
+constexpr int logStallMarginMs = 5000;
 
 } // namespace
 
@@ -33,7 +32,7 @@ LogCommand::LogCommand(const FlashRequest &request, bool canAsk)
     , stallWatchdog(new QTimer(this))
 {
     stallWatchdog->setSingleShot(true);
-    stallWatchdog->setInterval(logStallMs);
+    stallWatchdog->setInterval(UpdateSession::logAnswerWaitMs() + logStallMarginMs);
     connect(stallWatchdog, &QTimer::timeout, &session, &UpdateSession::stopLogDownload);
     connect(&session, &UpdateSession::logProgress, this, [this](int percent) {
         stallWatchdog->start();

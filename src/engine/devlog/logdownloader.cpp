@@ -6,28 +6,52 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
 #include <cstring>
 
+namespace {
+
+// Far more downloads than can start within one second.
+constexpr int maxCopiesPerSecond = 1000;
+
+} // namespace
+
 LogDownloader::LogDownloader(hid_device *device)
     : device(device)
-    , logFilePath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
-                  + logFileName(QDateTime::currentDateTime()))
-    , logFile(logFilePath)
 {
-    if (!logFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        fileError = logFile.errorString();
-        qWarning().noquote() << "Can't open the device log" << logFilePath << fileError;
-    }
+    createLogFile(QDateTime::currentDateTime());
 }
 
 LogDownloader::~LogDownloader() = default;
 
-QString LogDownloader::logFileName(const QDateTime &startTime)
+QString LogDownloader::logFileName(const QDateTime &startTime, int copy)
 {
-    return startTime.toString(QStringLiteral("yyyy-MM-dd_hh_mm_ss")) + QLatin1String("_log.enc");
+    const QString second = startTime.toString(QStringLiteral("yyyy-MM-dd_hh_mm_ss"));
+    if (copy <= 1)
+        return second + QLatin1String("_log.enc");
+    return second + QLatin1Char('-') + QString::number(copy) + QLatin1String("_log.enc");
+}
+
+// Exclusive creation, not a look followed by an open: between the two,
+// another run could create the same name, and one would truncate the other.
+// Only a name that failed because a file has it is passed over.
+void LogDownloader::createLogFile(const QDateTime &startTime)
+{
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    for (int copy = 1;; ++copy) {
+        logFilePath = programDir.filePath(logFileName(startTime, copy));
+        logFile.setFileName(logFilePath);
+        if (logFile.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+            return;
+        if (!QFileInfo(logFilePath).isFile() || copy == maxCopiesPerSecond)
+            break;
+    }
+    fileError = logFile.errorString();
+    qWarning().noquote() << "Can't create the device log" << logFilePath << fileError;
 }
 
 int LogDownloader::progressPercent(qint32 partsReceived, qint32 totalParts)
@@ -73,9 +97,17 @@ void LogDownloader::writeToFile(const QByteArray &bytes)
 {
     if (!fileError.isEmpty())
         return;
-    if (logFile.write(bytes) != bytes.size()) {
-        fileError = logFile.errorString();
-        qWarning().noquote() << "Can't write the device log" << logFilePath << fileError;
+    // A disk that fills takes part of a write and reports nothing; writing
+    // the rest then fails with the system's reason.
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 count = logFile.write(bytes.constData() + written, bytes.size() - written);
+        if (count <= 0) {
+            fileError = logFile.errorString();
+            qWarning().noquote() << "Can't write the device log" << logFilePath << fileError;
+            return;
+        }
+        written += count;
     }
 }
 

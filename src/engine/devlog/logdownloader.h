@@ -26,19 +26,25 @@ class LogDownloader : public QObject
     Q_OBJECT
 
 public:
-    // Opens the device log file ("yyyy-MM-dd_hh_mm_ss_log.enc" in the
-    // program directory, named after this moment) for writing, truncated,
-    // unbuffered so that every write meets the disk at once. A file that
-    // cannot be opened is reported by logFileFailed() when the download
-    // finishes. `device` may be null; the handle is never closed here.
+    // Creates the device log file ("yyyy-MM-dd_hh_mm_ss_log.enc" in the
+    // program directory, named after this moment) and opens it unbuffered,
+    // so that every write meets the disk at once. An existing file is never
+    // opened: when one has the name, the next free of "..._ss-2_log.enc",
+    // "..._ss-3_log.enc" and so on is created instead, exclusively, so that
+    // downloads started in the same second, in one process or several,
+    // each get a file of their own. A file that cannot be created (anything
+    // but a file at the name, no permission) is reported by logFileFailed()
+    // when the download finishes. `device` may be null; the handle is never
+    // closed here.
     explicit LogDownloader(hid_device *device);
     ~LogDownloader() override;
 
     // Hands over the connected unit. Any thread.
     void setDevice(hid_device *device, int unitType);
 
-    // The device log file's name for a given start time.
-    static QString logFileName(const QDateTime &startTime);
+    // The device log file's name for a given start time; `copy` above 1
+    // names the further files of that second.
+    static QString logFileName(const QDateTime &startTime, int copy = 1);
 
     // The path of this downloader's device log file. Any thread.
     QString filePath() const { return logFilePath; }
@@ -89,13 +95,17 @@ public slots:
     void process();
 
 private:
+    // Creates the file of `startTime` (see the constructor); sets logFilePath,
+    // and fileError when no file could be created.
+    void createLogFile(const QDateTime &startTime);
     bool onOwnThread() const;
     // Copies the 65-byte `report` into reportBuffer and writes it; false
     // when the write failed or there is no device. Sets lastResult.
     bool writeRequest(const QByteArray &report);
     // Closes the file and tells the window the download is over.
     void finish(bool complete = false);
-    // Writes `bytes` to the file; the first failure is kept in fileError.
+    // Writes the whole of `bytes` to the file; the first failure, a write
+    // that took only part of them included, is kept in fileError.
     void writeToFile(const QByteArray &bytes);
     bool waitInterrupted() const;
 
@@ -107,7 +117,7 @@ private:
     int totalParts = 0;
     int partsReceived = 0;
     std::atomic<bool> stopRequested { false };
-    const QString logFilePath;
+    QString logFilePath;  // set by the constructor only
     QFile logFile;
     QString fileError;  // the first reason the file could not be opened or written
     bool startedOver = false;  // the log was asked for again after a miscount

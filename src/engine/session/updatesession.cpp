@@ -240,6 +240,11 @@ void UpdateSession::stopLogDownload()
     logDownloader->dumpFile();
 }
 
+int UpdateSession::logAnswerWaitMs()
+{
+    return LogDownloader::headerWaitLimitMs;
+}
+
 // A stop ends the download twice over (the stop and the closing of the
 // file); a face that shows one message shows the first.
 void UpdateSession::onLogFinished(bool complete)

@@ -130,6 +130,9 @@ public:
     void openDeviceLog();
     void startLogDownload();
     void stopLogDownload();
+    // How long a log download waits for the controller to answer its
+    // request before it ends incomplete on its own.
+    static int logAnswerWaitMs();
 
 signals:
     // The check.

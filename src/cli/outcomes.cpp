@@ -274,6 +274,12 @@ Outcome failed(const UpdateResult &result)
                           "then run update again."));
     }
     const QString name = QStringLiteral("controller-gone");
+    if (result.cause == Cause::NoAnswer) {
+        return outcome(ExitCode::ControllerGone, name,
+                       QCoreApplication::translate("Outcomes", "The controller did not take the image within %n "
+                                                   "second(s) and keeps its old firmware: %1.", nullptr,
+                                                   result.deadlineSeconds).arg(again()));
+    }
     if (result.holds == Holds::Untouched) {
         return outcome(ExitCode::ControllerGone, name,
                        tr("Cannot write to the controller; it was not changed: %1.").arg(again()));

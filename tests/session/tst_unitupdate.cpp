@@ -62,6 +62,7 @@ void TestUnitUpdate::endAndHolds_data()
     row("lost while applying", ebony, smallImage, "applies long", "unplug at completed", End::ResultUnknown,
         "installing", 12);
     row("no verdict by the deadline", ebony, smallImage, "silent verdict", "", End::ResultUnknown, "whole-image", 12, 1);
+    row("no answer to the start by the deadline", ebony, smallImage, "silent", "", End::Failed, "partial-image", 1, 1);
     row("stopped in mid-transfer", ebony, largeImage, "paced", "write 20", End::Stopped, "partial-image", anyPart);
     row("pair stopped in mid-transfer", ardenRight, largeImage, "paced", "write 20", End::Stopped, "partial-image",
         anyPart);
@@ -107,6 +108,8 @@ void TestUnitUpdate::endAndHolds()
         controller->setOpenFails(true);
     else if (fault == QLatin1String("wrong md5"))
         controller->setVerdict(Report::statusWrongMd5);
+    else if (fault == QLatin1String("silent"))
+        controller->setSilent(true);
     else if (fault == QLatin1String("silent verdict"))
         controller->setVerdict(0);
     else if (fault.startsWith(QLatin1String("unplug after ")))

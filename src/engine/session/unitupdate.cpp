@@ -22,9 +22,11 @@ public:
         deadline.setInterval(std::chrono::seconds(deadlineSeconds));
         connect(&deadline, &QTimer::timeout, this, [this] {
             UpdateResult result;
-            result.end = UpdateResult::End::ResultUnknown;
-            result.cause = UpdateResult::Cause::NoVerdict;
             result.holds = this->session->controllerHolds();
+            const bool wholeImage = result.holds == UpdateResult::Holds::WholeImage
+                                    || result.holds == UpdateResult::Holds::Installing;
+            result.end = wholeImage ? UpdateResult::End::ResultUnknown : UpdateResult::End::Failed;
+            result.cause = wholeImage ? UpdateResult::Cause::NoVerdict : UpdateResult::Cause::NoAnswer;
             result.deadlineSeconds = this->deadlineSeconds;
             finish(result);
             this->session->stopTransfer();
@@ -51,6 +53,9 @@ public:
         }
         transferring = true;
         session->useFirmwareFile(imagePath);
+        // The same deadline bounds the wait for the controller to take the
+        // image, so that a controller that never answers ends the run too.
+        deadline.start();
         session->startOrStopTransfer();
     }
 
@@ -118,7 +123,7 @@ private:
                                          session->controllerPhase()));
         });
         // The wait for the verdict starts once the controller has the whole
-        // image; before, the transfer's own waits are bounded.
+        // image.
         connect(session, &UpdateSession::controllerPhaseChanged, this, [this](TransferEngine::Phase phase) {
             if (phase == TransferEngine::Phase::AwaitingVerdict && !ended)
                 deadline.start();
@@ -130,6 +135,7 @@ private:
         if (announced || ended)
             return;
         announced = true;
+        deadline.stop();
         post([owner = owner, reports = session->reportCount()] { emit owner->transferStarted(reports); });
     }
 

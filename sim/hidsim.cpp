@@ -1,5 +1,6 @@
 #include "hidsim.h"
 
+#include "misuselog.h"
 #include "registry.h"
 #include "standardcontroller.h"
 
@@ -44,6 +45,11 @@ int enumerationCount()
 int openHandleCount()
 {
     return Registry::instance().openHandleCount();
+}
+
+QStringList takeMisuse()
+{
+    return MisuseLog::take();
 }
 
 } // namespace HidSim

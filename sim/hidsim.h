@@ -13,12 +13,22 @@
 // has a lock of its own, so units do not wait for one another; a short
 // lock over all of them guards attaching, enumerating, opening and
 // detaching. As with hidapi, one handle may be read on one thread while
-// another writes it; hid_close waits for calls still running on the handle
-// instead of freeing it under them, which real hidapi does not do.
+// another writes it.
+//
+// The simulator is not kinder than hidapi: what the real library answers
+// with a corrupted heap or a use-after-free is recorded as misuse (see
+// takeMisuse), and a run that leaves any not taken fails at its end:
+// - two threads inside hidapi's process-wide calls at once (hid_init,
+//   hid_exit, hid_enumerate, hid_open, hid_open_path, hid_error(NULL));
+//   each such call is drawn out a little so that an overlap shows;
+// - hid_close on a handle while another thread is inside a call on it
+//   (the simulator still waits for that call before it frees the handle).
+// The text hid_error(NULL) returns is freed by the next of those calls.
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -121,6 +131,11 @@ int enumerationCount();
 
 // Handles opened and not yet closed.
 int openHandleCount();
+
+// Every misuse of hidapi recorded since the last call (each once), which
+// are then forgotten; any not taken by the end of the process make it
+// exit with failure. reset() keeps them.
+QStringList takeMisuse();
 
 } // namespace HidSim
 

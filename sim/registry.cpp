@@ -154,6 +154,7 @@ void Registry::reset()
     handles.clear();
     recorder.reset();
     error.clear();
+    reportedError.reset();
     enumerations = 0;
 }
 
@@ -173,6 +174,7 @@ void Registry::recordWrites(const QString &path)
 hid_device_info *Registry::enumerate(unsigned short vendorId, unsigned short productId)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    reportedError.reset();
     attachDueDevices();
     ++enumerations;
     hid_device_info *first = nullptr;
@@ -212,6 +214,7 @@ void Registry::freeEnumeration(hid_device_info *entries)
 hid_device *Registry::open(const char *path)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    reportedError.reset();
     attachDueDevices();
     const std::string wanted = path ? path : "";
     const std::wstring name = QStringLiteral("path '%1'").arg(QString::fromStdString(wanted)).toStdWString();
@@ -226,6 +229,7 @@ hid_device *Registry::open(const char *path)
 hid_device *Registry::open(unsigned short vendorId, unsigned short productId, const wchar_t *serialNumber)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    reportedError.reset();
     attachDueDevices();
     const std::wstring name = QStringLiteral("VID %1 PID %2")
                                   .arg(vendorId, 4, 16, QLatin1Char('0'))
@@ -266,14 +270,23 @@ void Registry::close(hid_device *handle)
     delete handle;
 }
 
+void Registry::clearError()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    error.clear();
+    reportedError.reset();
+}
+
+// A copy of its own each time, freed by the next call on the process's
+// error: a caller that keeps the text too long reads freed memory, as it
+// would with hidapi.
 const wchar_t *Registry::lastError()
 {
-    // One copy per thread: another thread's call cannot free the text a
-    // caller still reads.
-    thread_local std::wstring reportedError;
     std::lock_guard<std::mutex> lock(mutex);
-    reportedError = error.empty() ? std::wstring(L"Success") : error;
-    return reportedError.c_str();
+    const std::wstring text = error.empty() ? std::wstring(L"Success") : error;
+    reportedError.reset(new wchar_t[text.size() + 1]);
+    std::wmemcpy(reportedError.get(), text.c_str(), text.size() + 1);
+    return reportedError.get();
 }
 
 int Registry::enumerationCount() const

@@ -52,12 +52,16 @@ public:
     hid_device *open(const char *path);
     hid_device *open(unsigned short vendorId, unsigned short productId, const wchar_t *serialNumber);
 
-    // hid_close: waits for calls still in progress on the handle, frees it.
+    // hid_close: marks the handle closed, waits for calls still in progress
+    // on it (a close under them is recorded as misuse first), frees it.
     void close(hid_device *handle);
 
+    // hid_init and hid_exit: forget the last error.
+    void clearError();
+
     // hid_error(NULL): the error of the last open or enumeration on any
-    // thread, as hidapi keeps one for the process; the text stays valid
-    // until the calling thread's next such call.
+    // thread, as hidapi keeps one for the process. As there, the text is
+    // freed by the next such call, or the next hid_error(NULL), on any thread.
     const wchar_t *lastError();
 
     int enumerationCount() const;
@@ -84,6 +88,7 @@ private:
     std::vector<LateDevice> lateDevices;  // from the configuration file, not yet plugged in
     std::shared_ptr<ReportRecorder> recorder;
     std::wstring error;          // empty: the last call succeeded
+    std::unique_ptr<wchar_t[]> reportedError;  // what hid_error(NULL) last returned
     int enumerations = 0;
     int pathsMadeUp = 0;
 };

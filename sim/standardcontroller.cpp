@@ -1,6 +1,7 @@
 #include "standardcontroller.h"
 
 #include "devicereports.h"
+#include "misuselog.h"
 
 #include <protocol/models.h>
 
@@ -224,6 +225,11 @@ bool StandardController::open(std::wstring *error)
 void StandardController::close(hid_device &handle)
 {
     std::unique_lock<std::mutex> lock(mutex);
+    // hidapi frees the handle under such a call. The simulator still waits
+    // for it, so that the run goes on to report the misuse.
+    if (handle.callsInProgress > 0)
+        MisuseLog::record(QStringLiteral("hid_close on the handle of %1 while another thread is inside a call on it")
+                              .arg(QString::fromStdString(deviceDescription.path)));
     handle.closed = true;
     changed.notify_all();
     changed.wait(lock, [&handle] { return handle.callsInProgress == 0; });

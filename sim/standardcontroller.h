@@ -73,7 +73,9 @@ public:
     bool open(std::wstring *error);
 
     // Marks `handle` closed, wakes the calls waiting on it (they fail) and
-    // returns once none is left in progress; the caller then frees it.
+    // returns once none is left in progress; the caller then frees it. A
+    // call still in progress is recorded as misuse: hidapi would free the
+    // handle under it.
     void close(hid_device &handle);
 
     // hid_write, hid_read_timeout (a negative time-out blocks), hid_read

@@ -16,6 +16,8 @@
 
 Q_DECLARE_METATYPE(std::optional<std::wstring>)
 
+using Devices = QList<QPair<int, int>>;  // vendor and product ID
+
 namespace {
 
 const QString versionWarning = QStringLiteral("Can't read current version\n");
@@ -448,16 +450,23 @@ void ControllerLinkTest::listsEveryController_data()
 {
     QTest::addColumn<QList<int>>("attached");
     QTest::addColumn<int>("listings");       // how often hidapi lists each device (once per HID usage)
+    QTest::addColumn<Devices>("others");     // "Tavoro HID" devices that are no model, attached first
     QTest::addColumn<QList<int>>("listed");  // unit types, in order
 
-    QTest::newRow("nothing") << QList<int> {} << 1 << QList<int> {};
-    QTest::newRow("two models, table order") << QList<int> { 17, 1 } << 1 << QList<int> { 1, 17 };
-    QTest::newRow("two of one model") << QList<int> { 12, 12 } << 1 << QList<int> { 12, 12 };
+    QTest::newRow("nothing") << QList<int> {} << 1 << Devices {} << QList<int> {};
+    QTest::newRow("two models, table order") << QList<int> { 17, 1 } << 1 << Devices {} << QList<int> { 1, 17 };
+    QTest::newRow("two of one model") << QList<int> { 12, 12 } << 1 << Devices {} << QList<int> { 12, 12 };
     // A pair is one controller, under its right half; a lone half is none.
-    QTest::newRow("a pair and a lone half") << QList<int> { 13, 14, 15 } << 1 << QList<int> { 14 };
+    QTest::newRow("a pair and a lone half") << QList<int> { 13, 14, 15 } << 1 << Devices {} << QList<int> { 14 };
     // One device path is one controller, however often it is listed.
-    QTest::newRow("a unit listed per usage") << QList<int> { 12 } << 3 << QList<int> { 12 };
-    QTest::newRow("a pair listed per usage") << QList<int> { 13, 14 } << 2 << QList<int> { 14 };
+    QTest::newRow("a unit listed per usage") << QList<int> { 12 } << 3 << Devices {} << QList<int> { 12 };
+    QTest::newRow("a pair listed per usage") << QList<int> { 13, 14 } << 2 << Devices {} << QList<int> { 14 };
+    // Attached out of order, halves apart: each pair by its own halves.
+    QTest::newRow("pairs and units mixed") << QList<int> { 16, 12, 13, 1, 15, 14, 16, 15 } << 1 << Devices {}
+                                           << QList<int> { 1, 12, 14, 16, 16 };
+    QTest::newRow("another product of the vendor, another vendor's device")
+        << QList<int> { 2 } << 1 << Devices { { vendorId, 0x0200 }, { 0x1234, productIdOf(12) } }
+        << QList<int> { 2 };
 }
 
 // Every attached controller, as the flasher lists them; nothing is opened.
@@ -465,9 +474,16 @@ void ControllerLinkTest::listsEveryController()
 {
     QFETCH(QList<int>, attached);
     QFETCH(int, listings);
+    QFETCH(Devices, others);
     QFETCH(QList<int>, listed);
 
     QList<HidSim::Controller> controllers;
+    for (const QPair<int, int> &ids : others) {
+        HidSim::DeviceDescription description;
+        description.vendorId = ushort(ids.first);
+        description.productId = ushort(ids.second);
+        controllers.append(HidSim::attach(description, HidSim::ControllerSettings()));
+    }
     for (int unitType : attached) {
         HidSim::DeviceDescription description;
         description.vendorId = vendorId;
@@ -484,6 +500,7 @@ void ControllerLinkTest::listsEveryController()
     }
     QCOMPARE(types, listed);
     QCOMPARE(HidSim::openHandleCount(), 0);
+    QCOMPARE(HidSim::enumerationCount(), 1);
 
     // Each entry connects on its own.
     for (const ControllerEntry &entry : ControllerLink::attachedControllers()) {

@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -667,10 +669,14 @@ private slots:
         std::vector<QList<int>> statuses(static_cast<size_t>(units));
         std::vector<int> written(static_cast<size_t>(units));
 
+        std::mutex openLock;  // hidapi's opens are serialised across the process
         std::vector<std::thread> threads;
         for (int unit = 0; unit < units; ++unit) {
             threads.emplace_back([&, unit] {
-                const Device device = openController(controllers[unit]);
+                const Device device = [&] {
+                    const std::lock_guard<std::mutex> lock(openLock);
+                    return openController(controllers[unit]);
+                }();
                 // The answers are read on another thread while the paced writes go on.
                 std::thread reader([&] {
                     for (QByteArray report = readReport(device, 10000); !report.isEmpty();
@@ -738,6 +744,63 @@ private slots:
         reader.join();
         QCOMPARE(readResult, firstByte ? Report::payloadSize : -1);
         QCOMPARE(int(payload[0]), firstByte);
+    }
+
+    void misuseIsRecorded_data()
+    {
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QString>("recorded");  // a part of the one text recorded; empty: none
+        QTest::newRow("enumerate and open on two threads") << QStringLiteral("unserialised")
+                                                           << QStringLiteral("must be serialised");
+        QTest::newRow("the same, serialised") << QStringLiteral("serialised") << QString();
+        QTest::newRow("close under a read") << QStringLiteral("close") << QStringLiteral("hid_close on the handle");
+    }
+
+    // What the real hidapi answers with a corrupted heap is recorded, and
+    // only that.
+    void misuseIsRecorded()
+    {
+        QFETCH(QString, calls);
+        QFETCH(QString, recorded);
+
+        if (calls == QLatin1String("close")) {
+            const Controller controller = HidSim::attachModel(ebony);
+            controller->setSilent(true);
+            Device device(hid_open_path(controller->path().c_str()));
+            unsigned char payload[Report::payloadSize];
+            std::thread reader([&] { hid_read(device, payload, sizeof payload); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            device.close();
+            reader.join();
+        } else {
+            std::mutex lock;
+            const bool serialised = calls == QLatin1String("serialised");
+            const auto call = [&](const std::function<void()> &function) {
+                std::unique_lock<std::mutex> held(lock, std::defer_lock);
+                if (serialised)
+                    held.lock();
+                function();
+            };
+            std::thread enumerating([&] {
+                for (int i = 0; i < 50; ++i)
+                    call([] { hid_free_enumeration(hid_enumerate(vendorId, 0x7777)); });
+            });
+            for (int i = 0; i < 50; ++i) {
+                call([] {
+                    hid_open_path("/dev/hidsim-none");
+                    wide(hid_error(nullptr));
+                });
+            }
+            enumerating.join();
+        }
+
+        const QStringList misuse = HidSim::takeMisuse();
+        if (recorded.isEmpty()) {
+            QCOMPARE(misuse, QStringList());
+        } else {
+            QVERIFY2(!misuse.isEmpty(), "nothing recorded");
+            QVERIFY2(misuse.first().contains(recorded), qPrintable(misuse.join(QLatin1Char('\n'))));
+        }
     }
 };
 

@@ -1,20 +1,13 @@
 #include "controllerlink.h"
 
+#include "device/hidlibrary.h"
 #include "device/hidstrings.h"
 #include "protocol/models.h"
 
 #include <QDebug>
-
-#include <memory>
+#include <QVector>
 
 namespace {
-
-using EnumerationList = std::unique_ptr<hid_device_info, decltype(&hid_free_enumeration)>;
-
-EnumerationList enumerate(unsigned short productId)
-{
-    return EnumerationList(hid_enumerate(vendorId, productId), &hid_free_enumeration);
-}
 
 void logEntry(const hid_device_info *entry)
 {
@@ -23,16 +16,20 @@ void logEntry(const hid_device_info *entry)
     qDebug() << "cur dev pid=" << entry->product_id;
 }
 
-// The paths of the Tavoro devices of one model, each once: a device is
-// listed once per usage.
-QList<QByteArray> tavoroPaths(int unitType)
+// The paths of the attached Tavoro devices by unit type, each once (a
+// device is listed once per usage), in the order hidapi lists them. One
+// enumeration for all models: on Windows each one opens every HID
+// interface of the machine, and the flasher's station asks several times
+// a second.
+QVector<QList<QByteArray>> tavoroPathsByUnitType()
 {
-    QList<QByteArray> paths;
-    const EnumerationList entries = enumerate(modelForUnitType(unitType)->productId);
+    QVector<QList<QByteArray>> paths(unitTypeCount);
+    const HidLibrary::Enumeration entries = HidLibrary::enumerate(vendorId, 0);
     for (const hid_device_info *entry = entries.get(); entry; entry = entry->next) {
+        const int unitType = unitTypeForProductId(entry->product_id);
         const QByteArray path(entry->path);
-        if (isTavoroProduct(entry->product_string) && !paths.contains(path))
-            paths.append(path);
+        if (unitType >= 0 && isTavoroProduct(entry->product_string) && !paths.at(unitType).contains(path))
+            paths[unitType].append(path);
     }
     return paths;
 }
@@ -59,9 +56,10 @@ ControllerLink::~ControllerLink()
 
 QList<ControllerEntry> ControllerLink::attachedControllers()
 {
+    const QVector<QList<QByteArray>> pathsByType = tavoroPathsByUnitType();
     QList<ControllerEntry> controllers;
     for (int type = 0; type < unitTypeCount; ++type) {
-        const QList<QByteArray> paths = tavoroPaths(type);
+        const QList<QByteArray> &paths = pathsByType.at(type);
         if (!isHalf(type)) {
             for (const QByteArray &path : paths)
                 controllers.append({ type, { path } });
@@ -72,7 +70,7 @@ QList<ControllerEntry> ControllerLink::attachedControllers()
         const int partner = otherHalf(type);
         if (partner > type)
             continue;
-        const QList<QByteArray> partnerPaths = tavoroPaths(partner);
+        const QList<QByteArray> &partnerPaths = pathsByType.at(partner);
         for (int i = 0; i < qMin(paths.size(), partnerPaths.size()); ++i)
             controllers.append({ type, { paths.at(i), partnerPaths.at(i) } });
     }
@@ -87,7 +85,8 @@ bool ControllerLink::connectFirst()
 
     for (int candidate = 0; candidate < unitTypeCount; ++candidate) {
         unitType_ = candidate;
-        const EnumerationList entries = enumerate(modelForUnitType(candidate)->productId);
+        const HidLibrary::Enumeration entries =
+            HidLibrary::enumerate(vendorId, modelForUnitType(candidate)->productId);
         const hid_device_info *selected = nullptr;
         for (const hid_device_info *entry = entries.get(); entry; entry = entry->next) {
             logEntry(entry);
@@ -141,8 +140,7 @@ void ControllerLink::close()
 // missing access right can be told from an absent device.
 hid_device *ControllerLink::open(const QByteArray &path)
 {
-    hid_device *handle = hid_open_path(path.constData());
-    lastOpenError_ = handle ? QString() : hidText(hid_error(nullptr));
+    hid_device *handle = HidLibrary::openPath(path.constData(), &lastOpenError_);
     if (!handle)
         qDebug() << "can't open device" << QString::fromLocal8Bit(path) << lastOpenError_;
     return handle;

@@ -25,7 +25,9 @@ struct ControllerEntry
 // closes them when it is destroyed or connects anew.
 //
 // Not thread-safe; the log downloader's worker thread may use device()
-// only as its own contract allows.
+// only as its own contract allows. Links on threads of their own may work
+// at once: what they ask of hidapi's process-wide state goes through
+// HidLibrary.
 class ControllerLink
 {
 public:
@@ -35,7 +37,7 @@ public:
     ControllerLink &operator=(const ControllerLink &) = delete;
 
     // Every attached controller, in model-table order, the two halves of a
-    // pair as one entry. Opens nothing.
+    // pair as one entry. Opens nothing; one enumeration. Any thread.
     static QList<ControllerEntry> attachedControllers();
 
     // The search of "Connect": the models in table order, the first found is

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <timeapi.h>
 
+#include <mutex>
+
 namespace {
 
 // SetProcessInformation exists from Windows 8 on and is looked up at run
@@ -28,6 +30,10 @@ void setThrottlingOptOut(bool active)
 }
 
 // Holders alive; throttling is handed back to the system with the last.
+// Each unit's transfer holds one on a thread of its own: the lock keeps the
+// count and the opt-out calls in one order, so that a last holder's release
+// cannot land after the next first holder's request.
+std::mutex holdersMutex;
 int holders = 0;
 
 } // namespace
@@ -36,13 +42,17 @@ TimerResolution::TimerResolution(QObject *parent)
     : QObject(parent)
 {
     timeBeginPeriod(1);
+    const std::lock_guard<std::mutex> lock(holdersMutex);
     if (holders++ == 0)
         setThrottlingOptOut(true);
 }
 
 TimerResolution::~TimerResolution()
 {
-    if (--holders == 0)
-        setThrottlingOptOut(false);
+    {
+        const std::lock_guard<std::mutex> lock(holdersMutex);
+        if (--holders == 0)
+            setThrottlingOptOut(false);
+    }
     timeEndPeriod(1);
 }

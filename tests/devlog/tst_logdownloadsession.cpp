@@ -17,7 +17,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <optional>
 
 namespace {
 

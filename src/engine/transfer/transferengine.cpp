@@ -194,7 +194,10 @@ void TransferEngine::startStep()
         }
         qDebug() << "start report is send bytes " << written << " header " << int(bytes[1]);
         startSent = true;
-        setPhase(Phase::PartlySent);
+        // The closed library may already have moved the file (a statusReady
+        // that came before transferStart): the phase does not go back.
+        if (currentPhase == Phase::NothingSent)
+            setPhase(Phase::PartlySent);
         return;
     }
 
@@ -208,7 +211,8 @@ void TransferEngine::startStep()
         }
         qDebug() << "start report is send bytes " << written;
         startSent = true;
-        setPhase(Phase::PartlySent);
+        if (currentPhase == Phase::NothingSent)
+            setPhase(Phase::PartlySent);
     }
 }
 

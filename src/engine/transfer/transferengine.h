@@ -52,7 +52,8 @@ public:
     enum class Phase {
         NothingSent,      // no report of this transfer reached the controller
         PartlySent,       // transferStart went out, not the whole image (or it was refused)
-        AwaitingVerdict,  // the whole image and its transferEnd were written; no status since
+        AwaitingVerdict,  // the controller holds the whole image (its last report was written, or
+                          // the closed library's call moved the file); no status since
         Applying,         // the controller reported statusTransferComplete and applies the image
         Finished,         // the controller's verdict came: the update finished, or the image was rejected
     };
@@ -84,7 +85,8 @@ public:
     // it stops at once and emits stopped() before returning; called during
     // that call (from its progress callback) it is recorded, and the engine
     // stops and emits stopped() when the call returns, without the
-    // transferEnd. The next start is a fresh transfer.
+    // transferEnd (the phase then tells whether the call moved the file).
+    // The next start is a fresh transfer.
     void stop();
     bool isRunning() const;
 

@@ -79,6 +79,10 @@ bool TransferEngine::executeTransferUTP()
     inLibraryCall = false;
 
     qDebug() << "updateThruUTP result" << result;
+    // Once the call has moved the file the controller holds the whole image,
+    // whatever comes next: a stop, or a transferEnd that cannot be written.
+    if (result == 0)
+        setPhase(Phase::AwaitingVerdict);
     if (stopPending) {
         stop();
         return false;

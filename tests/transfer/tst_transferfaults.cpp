@@ -1,6 +1,7 @@
 #include "transferfixture.h"
 
 #include "eventloop.h"
+#include "protocol/models.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -22,6 +23,10 @@ private slots:
     void unplugDuringData();
     void readErrorsWhileApplying_data();
     void readErrorsWhileApplying();
+    void everyWaitEnds_data();
+    void everyWaitEnds();
+    void interrupted_data();
+    void interrupted();
     void killTimerAndRestart();
 };
 
@@ -104,22 +109,31 @@ void TestTransferFaults::unplugDuringData_data()
 {
     QTest::addColumn<int>("writes");  // that reach the controller: 42 are the whole transfer
     QTest::addColumn<TransferEngine::Phase>("phase");
+    QTest::addColumn<int>("polls");  // of the result phase
+    QTest::addColumn<QString>("loss");  // the loss's log line
 
-    QTest::newRow("in mid-transfer") << 10 << TransferEngine::Phase::PartlySent;
-    QTest::newRow("all but the end report") << 41 << TransferEngine::Phase::PartlySent;
-    QTest::newRow("right after the end report") << 42 << TransferEngine::Phase::AwaitingVerdict;
+    const QString waiting = "connection lost while waiting for statusReady";
+    const QString noEnd = "connection lost as the end report was not written";
+    QTest::newRow("right after transferStart") << 1 << TransferEngine::Phase::PartlySent << 0 << waiting;
+    QTest::newRow("in mid-transfer") << 10 << TransferEngine::Phase::PartlySent << 0 << noEnd;
+    QTest::newRow("all but the end report") << 41 << TransferEngine::Phase::PartlySent << 0 << noEnd;
+    QTest::newRow("right after the end report") << 42 << TransferEngine::Phase::AwaitingVerdict << 2
+                                                << "connection lost while applying the update";
 }
 
-// Unplugged during the transfer: the remaining writes fail quietly and
-// the engine reaches the result phase. There the reads fail at once; the
-// second failure in a row ends the phase with one report instead of
-// polling a controller that has gone a thousand times a second. The phase
-// tells whether the controller got the whole image. The session closes the
-// dead handles: a press of "Update Device" and a tick then touch none.
+// Unplugged during the transfer: the reads fail at once, and the second
+// tick in a row with a failed read ends the transfer with one report
+// instead of polling a controller that has gone a thousand times a second.
+// Data writes fail quietly; the end report, unwritten, ends it at once.
+// The phase tells whether the controller got the whole image. The session
+// closes the dead handles: a press of "Update Device" and a tick then
+// touch none.
 void TestTransferFaults::unplugDuringData()
 {
     QFETCH(int, writes);
     QFETCH(TransferEngine::Phase, phase);
+    QFETCH(int, polls);
+    QFETCH(QString, loss);
     const QByteArray image = randomImage(60 * 40, 31);
     Rig rig(unit);
     QVERIFY(rig.connect(image));
@@ -132,8 +146,9 @@ void TestTransferFaults::unplugDuringData()
 
     QCOMPARE(rig.controller->writtenReports(), expectedReports(unit, image).mid(0, writes));
     QCOMPARE(rig.reported("transferFailed"), QStringList { "transferFailed ConnectionLost" });
-    QCOMPARE(log.count(QStringLiteral("waitingApplyingUpdate ")), 2);
-    QCOMPARE(log.lines().filter(QStringLiteral("connection lost while applying the update")).size(), 1);
+    QCOMPARE(log.count(QStringLiteral("waitingApplyingUpdate ")), polls);
+    QCOMPARE(log.lines().filter(QStringLiteral("connection lost")).size(), 1);
+    QCOMPARE(log.lines().filter(loss).size(), 1);
     QVERIFY(!rig.session.transferEngine()->isRunning());
     QCOMPARE(rig.session.controllerPhase(), phase);
     QVERIFY(!updateFileHeldOpen());
@@ -178,6 +193,129 @@ void TestTransferFaults::readErrorsWhileApplying()
     rig.controller->queueInputReport(statusReport(unit, 0xF));
     rig.tick();
     QCOMPARE(rig.finished(), !lost);
+}
+
+void TestTransferFaults::everyWaitEnds_data()
+{
+    QTest::addColumn<int>("unitType");
+    QTest::addColumn<int>("partner");  // the left half of a pair, 0: none
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("failure");  // empty: the update finishes
+    QTest::addColumn<int>("ticks");        // within which it ends
+
+    const int moss = mossUnitType, right = 16, left = 15;  // BRISK
+    // Read errors on the ready poll: the controller went on transferStart.
+    QTest::newRow("gone after transferStart") << unit << 0 << "unplug" << "ConnectionLost" << 5;
+    QTest::newRow("pair, right half gone after transferStart") << right << left << "unplug" << "ConnectionLost" << 5;
+    QTest::newRow("pair, left half gone after transferStart") << right << left << "unplug left" << "ConnectionLost"
+                                                              << 5;
+    QTest::newRow("MOSS gone after transferStart") << moss << 0 << "unplug" << "ConnectionLost" << 5;
+    QTest::newRow("one read error on the ready poll passes") << unit << 0 << "read error" << QString() << 20;
+    // No statusReady: the halves of a pair never answer on the same tick,
+    // or a unit keeps sending other statuses.
+    QTest::newRow("pair, left half silent") << right << left << "silent left" << "DeviceTimeout" << 20000;
+    QTest::newRow("never ready") << unit << 0 << "never ready" << "DeviceTimeout" << 20000;
+    QTest::newRow("MOSS never ready") << moss << 0 << "never ready" << "DeviceTimeout" << 20000;
+    // No verdict comes for an image without its last report.
+    QTest::newRow("end report not written twice") << unit << 0 << "end not written" << "ConnectionLost" << 20;
+    QTest::newRow("pair, end report written to neither half") << right << left << "end not written"
+                                                              << "ConnectionLost" << 20;
+}
+
+// Until the controller holds the whole image no wait is without end: the
+// transfer ends with one failure, before the whole image.
+void TestTransferFaults::everyWaitEnds()
+{
+    QFETCH(int, unitType);
+    QFETCH(int, partner);
+    QFETCH(QString, fault);
+    QFETCH(QString, failure);
+    QFETCH(int, ticks);
+    const QByteArray image = randomImage(100, 43);  // transferStart, a data report, the end report
+    HidSim::Controller left = partner ? HidSim::attachModel(partner) : nullptr;
+    Rig rig(unitType);
+    QVERIFY(rig.connect(image));
+    const LogCapture log;  // keeps thousands of polls out of the test's output
+
+    if (fault == QLatin1String("unplug"))
+        rig.controller->unplugAfterWrites(1);
+    else if (fault == QLatin1String("unplug left"))
+        left->unplugAfterWrites(1);
+    else if (fault == QLatin1String("read error"))
+        rig.controller->failRead(2);  // the first poll after transferStart
+    else if (fault == QLatin1String("silent left")) {
+        // The right half says it is ready on every tick, at once.
+        left->setSilent(true);
+        for (int i = 0; i < ticks; ++i)
+            rig.controller->queueInputReport(statusReport(unitType, 0x9));
+    } else if (fault == QLatin1String("end not written")) {
+        for (const HidSim::Controller &half : { rig.controller, left }) {
+            if (half)
+                half->failWrite(3);
+        }
+        rig.controller->failWrite(4);  // a single unit's second attempt
+    } else if (fault == QLatin1String("never ready")) {
+        // Each read then returns at once.
+        rig.controller->setSilent(true);
+        for (int i = 0; i < ticks; ++i)
+            rig.controller->queueInputReport(statusReport(unitType, 0x0));
+    }
+
+    rig.startWithoutTimer();
+    QVERIFY(rig.tickUntil([&] { return rig.finished() || !rig.reported("transferFailed").isEmpty(); }, ticks));
+    if (failure.isEmpty()) {
+        QVERIFY(rig.reported("transferFailed").isEmpty());
+        return;
+    }
+    QCOMPARE(rig.reported("transferFailed"), QStringList { "transferFailed " + failure });
+    QCOMPARE(rig.session.controllerPhase(), TransferEngine::Phase::PartlySent);
+    rig.tick(3);
+    QCOMPARE(rig.reported("transferFailed").size(), 1);
+}
+
+void TestTransferFaults::interrupted_data()
+{
+    QTest::addColumn<int>("unitType");
+    QTest::addColumn<int>("partner");  // the left half of a pair, 0: none
+    QTest::addColumn<int>("ticks");    // before the interruption; 0: until the controller applies the image
+    QTest::addColumn<bool>("unplugged");  // else stopped
+    QTest::addColumn<TransferEngine::Phase>("phase");
+
+    QTest::newRow("pair stopped right after transferStart") << 16 << 15 << 1 << false
+                                                            << TransferEngine::Phase::PartlySent;
+    QTest::newRow("pair stopped in mid-transfer") << 14 << 13 << 5 << false << TransferEngine::Phase::PartlySent;
+    QTest::newRow("stopped while applying") << unit << 0 << 0 << false << TransferEngine::Phase::Applying;
+    QTest::newRow("lost while applying") << unit << 0 << 0 << true << TransferEngine::Phase::Applying;
+}
+
+// A stop or a loss leaves the phase at what the controller holds: the face
+// tells from it whether the controller may be installing.
+void TestTransferFaults::interrupted()
+{
+    QFETCH(int, unitType);
+    QFETCH(int, partner);
+    QFETCH(int, ticks);
+    QFETCH(bool, unplugged);
+    QFETCH(TransferEngine::Phase, phase);
+    HidSim::Controller left = partner ? HidSim::attachModel(partner) : nullptr;
+    Rig rig(unitType, applyingUntilTold());
+    QVERIFY(rig.connect(randomImage(60 * 10, 47)));
+
+    if (ticks > 0) {
+        rig.startWithoutTimer();
+        rig.tick(ticks);
+    } else {
+        QVERIFY(rig.tickUntilApplying());
+    }
+    if (unplugged) {
+        rig.controller->unplug();
+        rig.tick(2);
+        QCOMPARE(rig.reported("transferFailed"), QStringList { "transferFailed ConnectionLost" });
+    } else {
+        rig.session.stopTransfer();
+        QCOMPARE(rig.reported("transferStopped").size(), 1);
+    }
+    QCOMPARE(rig.session.controllerPhase(), phase);
 }
 
 // A second press stops the transfer ("kill timer"), a third continues it

@@ -4,6 +4,7 @@
 #include "eventloop.h"
 #include "transfer/libraryprogressscope.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -22,7 +23,9 @@ private slots:
     void acknowledgementErrors_data();
     void acknowledgementErrors();
     void otherStatusOnlyLogged();
+    void failedTransferEnd_data();
     void failedTransferEnd();
+    void stopDuringLibraryCall_data();
     void stopDuringLibraryCall();
 };
 
@@ -161,25 +164,64 @@ void TestUtpPath::otherStatusOnlyLogged()
     QVERIFY(!log.contains(QStringLiteral("waitingApplyingUpdate ")));
 }
 
+void TestUtpPath::failedTransferEnd_data()
+{
+    QTest::addColumn<bool>("fileVanishes");  // the library then fails
+    QTest::addColumn<TransferEngine::Phase>("phase");
+    // The library's call has moved the file: the controller holds the whole
+    // image, and may install it, whether or not transferEnd follows.
+    QTest::newRow("library moved the file") << false << TransferEngine::Phase::AwaitingVerdict;
+    QTest::newRow("library failed") << true << TransferEngine::Phase::PartlySent;
+}
+
 void TestUtpPath::failedTransferEnd()
 {
+    QFETCH(bool, fileVanishes);
+    QFETCH(TransferEngine::Phase, phase);
     Rig rig(moss);
     QVERIFY(rig.connect(randomImage(100, 71)));
     LogCapture log;
     rig.controller->failWrite(2);
 
     rig.press();
+    if (fileVanishes)
+        removeUpdateFiles();
     QVERIFY(TestLoop::waitFor([&] { return !rig.reported("transferFailed").isEmpty(); }));
     QCOMPARE(rig.reported("transferFailed"), QStringList { "transferFailed EndNotWritten" });
     QCOMPARE(log.lines().filter(QStringLiteral("report is not send ret -1")).size(), 1);
     QCOMPARE(rig.controller->writtenReports().size(), 1);
+    QCOMPARE(rig.session.controllerPhase(), phase);
+}
+
+void TestUtpPath::stopDuringLibraryCall_data()
+{
+    QTest::addColumn<bool>("fileCutShort");  // the library fails after its first progress
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<TransferEngine::Phase>("phase");
+    QTest::newRow("library moves the file") << false << "updateThruUTP result 0"
+                                            << TransferEngine::Phase::AwaitingVerdict;
+    QTest::newRow("library fails") << true << "updateThruUTP result 3" << TransferEngine::Phase::PartlySent;
 }
 
 // Ctrl+C comes in through the events the library's progress callback
 // processes. The library runs on to its end; then the engine stops without
-// transferEnd, and nothing follows its stopped().
+// transferEnd, and nothing follows its stopped(). The phase tells whether
+// the controller holds the whole image.
 void TestUtpPath::stopDuringLibraryCall()
 {
+    QFETCH(bool, fileCutShort);
+    QFETCH(QString, result);
+    QFETCH(TransferEngine::Phase, phase);
+    // A sysfs attribute's size is a whole page, its content a few bytes.
+    const QString shortFile = QStringLiteral("/sys/devices/system/cpu/online");
+    if (fileCutShort) {
+#ifdef Q_OS_WIN
+        QSKIP("needs a symbolic link to a Linux sysfs file");
+#endif
+        QFile probe(shortFile);
+        if (!probe.open(QIODevice::ReadOnly) || probe.size() <= probe.readAll().size())
+            QSKIP("no file here whose size exceeds its content");
+    }
     const QByteArray image = randomImage(1024 * 1024, 73);
     Rig rig(moss);
     QVERIFY(rig.connect(image));
@@ -187,13 +229,16 @@ void TestUtpPath::stopDuringLibraryCall()
     QObject::connect(&rig.session, &UpdateSession::libraryProgress, &rig.session, &UpdateSession::stopTransfer);
 
     rig.press();
+    if (fileCutShort)
+        linkUpdateFile(shortFile);
     QVERIFY(TestLoop::waitFor([&] { return !rig.reported("transferStopped").isEmpty(); }));
     TestLoop::spin(50);
     QCOMPARE(rig.reports.filter(QRegularExpression(QStringLiteral("^(?!libraryProgress)"))),
              QStringList({ "transferStarted", "transferStopped" }));
     QCOMPARE(log.lines().filter(QRegularExpression(QStringLiteral("^(updateThruUTP result|transfer stopped)"))),
-             QStringList({ "updateThruUTP result 0", "transfer stopped" }));
+             QStringList({ result, "transfer stopped" }));
     QCOMPARE(rig.controller->writtenReports(), bracketReports(image).mid(0, 1));
+    QCOMPARE(rig.session.controllerPhase(), phase);
 }
 
 QTEST_GUILESS_MAIN(TestUtpPath)

@@ -211,7 +211,8 @@ void TestMainWindow::sessionReportsShown_data()
 {
     QTest::addColumn<int>("unitType");
     // What the session reports, as SessionRecorder writes it, or "press
-    // <button>"; several are separated by "; ".
+    // <button>", or "unplug" and "tick" (the controller goes; one tick of
+    // the engine); several are separated by "; ".
     QTest::addColumn<QString>("report");
     QTest::addColumn<QMessageBox::StandardButton>("answer");  // to the box
     QTest::addColumn<QString>("widgets");  // the widgets afterwards, as shown() writes them
@@ -309,6 +310,10 @@ void TestMainWindow::sessionReportsShown_data()
     // Before the end report it keeps its firmware: nothing is being applied.
     row("transferFailed ConnectionLost in mid-transfer", ebony, "transferFailed ConnectionLost",
         "Transfer:|0/100 off|Update:|0/100 off|connect on, update on", "Error HID device", retry, false, 1);
+    // Gone on transferStart: the ready poll's failed reads end the transfer
+    // once, and the box stays until answered.
+    row("controller gone before it was ready", ebony, "unplug; tick; tick; tick",
+        "Transfer:|0/100 off|Update:|0/100 off|connect on, update on", "Error HID device", retry, false, 1);
 
     // The device log.
     const QString logged = "Download log file is complete.\nYou can find it in program directory.";
@@ -383,6 +388,10 @@ void TestMainWindow::sessionReportsShown()
                 // Even on a disabled button.
                 QMetaObject::invokeMethod(pressed, "pressed");
             }
+        } else if (name == QLatin1String("unplug")) {
+            controller->unplug();
+        } else if (name == QLatin1String("tick")) {
+            session->transferEngine()->transmitSlot();
         } else if (name == QLatin1String("quit")) {
             QCoreApplication::quit();
         } else if (name == QLatin1String("firmwareOffered")) {

@@ -19,11 +19,19 @@
 
 namespace {
 
-// Reads one status report with the ready poll's short time-out. Returns
-// false when nothing arrived.
-bool readStatus(hid_device *handle, unsigned char (&payload)[Report::payloadSize])
+// Ticks of the ready poll after transferStart before the engine gives up
+// on statusReady. A controller answers transferStart once it can take the
+// image; one (or a pair's half) that has not within ten seconds is not
+// going to. Every tick takes at least the timer's millisecond, and a read
+// that finds nothing waits readyPollTimeout, so this many are ten seconds
+// or more.
+constexpr int readyPollLimit = 10000;
+
+// Reads one status report with the ready poll's short time-out: as
+// hid_read_timeout, 0 when nothing arrived, -1 on an error.
+int readStatus(hid_device *handle, unsigned char (&payload)[Report::payloadSize])
 {
-    return hid_read_timeout(handle, payload, sizeof payload, Report::readyPollTimeout) > 0;
+    return hid_read_timeout(handle, payload, sizeof payload, Report::readyPollTimeout);
 }
 
 } // namespace
@@ -75,10 +83,9 @@ void TransferEngine::transmitSlot()
     }
 
     if (!deviceReady) {
-        if (link->isPair())
-            readyPollPair();
-        else
-            readyPoll();
+        // A transfer that ended in the poll (lost, or no statusReady) sends nothing more.
+        if (!(link->isPair() ? readyPollPair() : readyPoll()) || !waitForReady())
+            return;
     }
 
     if (!startSent)
@@ -104,34 +111,41 @@ void TransferEngine::setPhase(Phase phase)
     emit phaseChanged(phase);
 }
 
-void TransferEngine::readyPoll()
+bool TransferEngine::readyPoll()
 {
     unsigned char payload[Report::payloadSize];
-    if (!readStatus(link->device(), payload))
-        return;
+    const int read = readStatus(link->device(), payload);
+    if (!survivesRead(read < 0 ? link->device() : nullptr, "while waiting for statusReady"))
+        return false;
+    if (read <= 0)
+        return true;
 
     const quint8 status = Report::statusCode(payload, link->layout());
     if (status == Report::statusReady) {
         deviceReady = true;
         emit transferStarted();
-        return;
+        return true;
     }
     failOnRefusal(status);
+    return true;
 }
 
 // Both halves must answer in the same tick. Either half's statusReady is
 // enough to start sending; the face is not told in pair mode, and a
 // device-internal error is not acted on. Both are read on every tick: a
 // half's lone answer is dropped rather than left to pair with the other
-// half's next one.
-void TransferEngine::readyPollPair()
+// half's next one. A failed read of either half counts for the tick.
+bool TransferEngine::readyPollPair()
 {
     unsigned char first[Report::payloadSize];
     unsigned char second[Report::payloadSize];
-    const bool firstRead = readStatus(link->device(), first);
-    const bool secondRead = readStatus(link->secondDevice(), second);
-    if (!firstRead || !secondRead)
-        return;
+    const int firstRead = readStatus(link->device(), first);
+    const int secondRead = readStatus(link->secondDevice(), second);
+    hid_device *failedHalf = firstRead < 0 ? link->device() : secondRead < 0 ? link->secondDevice() : nullptr;
+    if (!survivesRead(failedHalf, "while waiting for statusReady"))
+        return false;
+    if (firstRead <= 0 || secondRead <= 0)
+        return true;
 
     const quint8 statuses[] = { Report::statusCode(first, link->layout()),
                                 Report::statusCode(second, link->layout()) };
@@ -145,6 +159,31 @@ void TransferEngine::readyPollPair()
         failAcknowledgement(Failure::DeviceTimeout);
     if (either(Report::statusPacketsSkipped))
         failAcknowledgement(Failure::PacketsSkipped);
+    return true;
+}
+
+bool TransferEngine::waitForReady()
+{
+    if (!startSent || deviceReady || transferFinished || ++readyPolls < readyPollLimit)
+        return true;
+    qDebug() << "no statusReady after" << readyPolls << "polls";
+    failAcknowledgement(Failure::DeviceTimeout);
+    return false;
+}
+
+// A controller that has gone fails every read at once instead of waiting:
+// two ticks in a row with a failure end the transfer rather than polling
+// it a thousand times a second; a single one is a passing fault.
+bool TransferEngine::survivesRead(hid_device *failedHalf, const char *when)
+{
+    if (!failedHalf) {
+        readFailures = 0;
+        return true;
+    }
+    if (++readFailures < 2)
+        return true;
+    loseConnection(failedHalf, when);
+    return false;
 }
 
 void TransferEngine::failOnRefusal(quint8 status)
@@ -194,7 +233,10 @@ void TransferEngine::startStep()
         }
         qDebug() << "start report is send bytes " << written << " header " << int(bytes[1]);
         startSent = true;
-        setPhase(Phase::PartlySent);
+        // The closed library may already have moved the file (a statusReady
+        // that came before transferStart): the phase does not go back.
+        if (currentPhase == Phase::NothingSent)
+            setPhase(Phase::PartlySent);
         return;
     }
 
@@ -208,7 +250,8 @@ void TransferEngine::startStep()
         }
         qDebug() << "start report is send bytes " << written;
         startSent = true;
-        setPhase(Phase::PartlySent);
+        if (currentPhase == Phase::NothingSent)
+            setPhase(Phase::PartlySent);
     }
 }
 
@@ -224,8 +267,16 @@ void TransferEngine::dataStep()
         transferFinished = true;
         packetIndex = 0;
     }
-    if (writeDataReport(packet.report) && packet.isEnd)
-        setPhase(Phase::AwaitingVerdict);
+    const bool written = writeDataReport(packet.report);
+    if (!packet.isEnd)
+        return;
+    // Without its last report the controller has not the whole image and
+    // gives no verdict: waiting for one would never end.
+    if (!written) {
+        loseConnection(link->device(), "as the end report was not written");
+        return;
+    }
+    setPhase(Phase::AwaitingVerdict);
 }
 
 // One more attempt for a single unit whose write failed; no message. The

@@ -21,6 +21,11 @@ class TimerResolution;
 // the file), then the result phase reads the controller's status until it
 // reports the update finished.
 //
+// Until the controller holds the whole image no wait is without end: a
+// controller that goes (two ticks in a row with a failed read), takes no
+// last report or gives no statusReady ends the transfer with a failure.
+// The wait for its verdict lasts as long as the ticks run.
+//
 // Reports to its face by signals, emitted synchronously from the tick: a
 // face that shows a modal box in a slot holds the engine there, and the
 // engine changes its own state only after the slot has returned. No tick
@@ -36,14 +41,15 @@ public:
     enum class Failure {
         FileNotLoaded,        // the update file could not be read whole
         StartNotWritten,      // transferStart could not be written
-        DeviceTimeout,        // refused while the host waited for statusReady ...
+        DeviceTimeout,        // refused, or no statusReady came, while the host waited for it ...
         DeviceInternalError,
         PacketsSkipped,
         WrongMd5,             // verdicts after the transfer
         UpdateInternalError,
         WrongFile,
         EndNotWritten,        // closed-library path: transferEnd not written
-        ConnectionLost,       // the controller went; phase() tells how far the transfer had come
+        ConnectionLost,       // the controller went, or took no last report; phase() tells how far
+                              // the transfer had come
         LibraryMissing,       // the closed transfer library is not installed
     };
     Q_ENUM(Failure)
@@ -53,7 +59,8 @@ public:
     enum class Phase {
         NothingSent,      // no report of this transfer reached the controller
         PartlySent,       // transferStart went out, not the whole image (or it was refused)
-        AwaitingVerdict,  // the whole image and its transferEnd were written; no status since
+        AwaitingVerdict,  // the controller holds the whole image (its last report was written, or
+                          // the closed library's call moved the file); no status since
         Applying,         // the controller reported statusTransferComplete and applies the image
         Finished,         // the controller's verdict came: the update finished, or the image was rejected
     };
@@ -85,7 +92,8 @@ public:
     // it stops at once and emits stopped() before returning; called during
     // that call (from its progress callback) it is recorded, and the engine
     // stops and emits stopped() when the call returns, without the
-    // transferEnd. The next start is a fresh transfer.
+    // transferEnd (the phase then tells whether the call moved the file).
+    // The next start is a fresh transfer.
     void stop();
     bool isRunning() const;
 
@@ -120,8 +128,16 @@ signals:
     void stopped();                                // after stop(): nothing more is sent
 
 private:
-    void readyPoll();
-    void readyPollPair();
+    // The ready poll of a single unit and of a pair. False when the
+    // controller was lost in it: the transfer has ended.
+    bool readyPoll();
+    bool readyPollPair();
+    // Counts a ready poll after transferStart that brought no statusReady
+    // and gives up with DeviceTimeout at the bound. False when it gave up.
+    bool waitForReady();
+    // Counts a tick with a failed read of `failedHalf` (null: none failed);
+    // the second such tick in a row loses the controller. False when it did.
+    bool survivesRead(hid_device *failedHalf, const char *when);
     void startStep();
     void dataStep();
     void resultStep();
@@ -131,7 +147,7 @@ private:
     // Acts on a status with which the controller refuses or abandons a
     // transfer while the host waits for statusReady; ignores any other.
     void failOnRefusal(quint8 status);
-    void loseConnection(hid_device *half);
+    void loseConnection(hid_device *half, const char *when);
     void setPhase(Phase phase);
     // The transfer timer's ticks, with the system's timers at 1 ms while
     // they run.
@@ -142,7 +158,8 @@ private:
     void resetTransfer();
     // False, with the timer stopped, when the link's handles are gone.
     bool canTick();
-    // False when the transfer was stopped during the library call.
+    // False when the transfer ended in it: the controller was lost, gave no
+    // statusReady within the bound, or stop() came during the library call.
     bool pollAccessUTP();
     void sendTransferEndUTP();
 
@@ -164,7 +181,8 @@ private:
     bool fakeProgressActive = false;
     int totalSize = 1;
     int packetIndex = 0;
-    int resultReadFailures = 0;  // in a row, in the result phase
+    int readFailures = 0;  // ticks in a row with a failed read
+    int readyPolls = 0;    // after transferStart, without statusReady
 
     // Drives a transfer by its ticks; started and stopped, never deleted
     // before the engine, so that no tick runs on a deleted timer.

@@ -36,8 +36,11 @@ void TransferEngine::transmitSlotUTP()
 bool TransferEngine::pollAccessUTP()
 {
     unsigned char payload[Report::payloadSize];
-    if (hid_read_timeout(link->device(), payload, sizeof payload, Report::readyPollTimeout) <= 0)
-        return true;
+    const int read = hid_read_timeout(link->device(), payload, sizeof payload, Report::readyPollTimeout);
+    if (!survivesRead(read < 0 ? link->device() : nullptr, "while waiting for statusReady"))
+        return false;
+    if (read <= 0)
+        return waitForReady();
 
     const quint8 status = Report::statusCode(payload, link->layout());
     if (status == Report::statusReady) {
@@ -52,7 +55,7 @@ bool TransferEngine::pollAccessUTP()
 
     qDebug().noquote() << QString::asprintf("packet received 0x%x 0x%x 0x%x", payload[0], payload[1], payload[2]);
     failOnRefusal(status);
-    return true;
+    return waitForReady();
 }
 
 // Blocks the tick until the library is done; the face stays responsive
@@ -79,6 +82,10 @@ bool TransferEngine::executeTransferUTP()
     inLibraryCall = false;
 
     qDebug() << "updateThruUTP result" << result;
+    // Once the call has moved the file the controller holds the whole image,
+    // whatever comes next: a stop, or a transferEnd that cannot be written.
+    if (result == 0)
+        setPhase(Phase::AwaitingVerdict);
     if (stopPending) {
         stop();
         return false;

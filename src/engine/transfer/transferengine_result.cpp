@@ -25,15 +25,7 @@ void TransferEngine::resultStep()
         half = link->secondDevice();
         read = hid_read_timeout(half, payload, sizeof payload, Report::resultReadTimeout);
     }
-    // A controller that has gone fails every read at once instead of
-    // waiting: two failures in a row end the phase rather than spinning.
-    if (read < 0) {
-        if (++resultReadFailures >= 2)
-            loseConnection(half);
-        return;
-    }
-    resultReadFailures = 0;
-    if (read == 0)
+    if (!survivesRead(read < 0 ? half : nullptr, "while applying the update") || read <= 0)
         return;
 
     switch (Report::statusCode(payload, link->layout())) {
@@ -67,10 +59,10 @@ void TransferEngine::resultStep()
 // The controller may come back under a new handle: the next start is a
 // fresh transfer, not the continuation of this one. The phase stays: the
 // face tells from it what the controller had received.
-void TransferEngine::loseConnection(hid_device *half)
+void TransferEngine::loseConnection(hid_device *half, const char *when)
 {
     resetTransfer();
-    qDebug() << "connection lost while applying the update" << hidText(hid_error(half));
+    qDebug() << "connection lost" << when << hidText(hid_error(half));
     emit failed(Failure::ConnectionLost);
 }
 

@@ -103,7 +103,8 @@ void TransferEngine::resetTransfer()
     fakeProgressActive = false;
     stopPending = false;
     packetIndex = 0;
-    resultReadFailures = 0;
+    readFailures = 0;
+    readyPolls = 0;
     fakeProgressTicks = 0;
     fakeProgressValue = 0;
 }

@@ -62,7 +62,11 @@ void TestUnitUpdate::endAndHolds_data()
     row("lost while applying", ebony, smallImage, "applies long", "unplug at completed", End::ResultUnknown,
         "installing", 12);
     row("no verdict by the deadline", ebony, smallImage, "silent verdict", "", End::ResultUnknown, "whole-image", 12, 1);
+    // The engine waits on as the window always has; the unit's deadline
+    // ends every wait of the flasher.
     row("no answer to the start by the deadline", ebony, smallImage, "silent", "", End::Failed, "partial-image", 1, 1);
+    row("pair, left half never ready", ardenRight, smallImage, "silent left", "", End::Failed, "partial-image", 1, 1);
+    row("end report not written twice", ebony, smallImage, "end not written", "", End::Failed, "partial-image", 13, 1);
     row("stopped in mid-transfer", ebony, largeImage, "paced", "write 20", End::Stopped, "partial-image", anyPart);
     row("pair stopped in mid-transfer", ardenRight, largeImage, "paced", "write 20", End::Stopped, "partial-image",
         anyPart);
@@ -110,6 +114,12 @@ void TestUnitUpdate::endAndHolds()
         controller->setVerdict(Report::statusWrongMd5);
     else if (fault == QLatin1String("silent"))
         controller->setSilent(true);
+    else if (fault == QLatin1String("silent left"))
+        halves.last()->setSilent(true);
+    else if (fault == QLatin1String("end not written")) {
+        controller->failWrite(12);
+        controller->failWrite(13);
+    }
     else if (fault == QLatin1String("silent verdict"))
         controller->setVerdict(0);
     else if (fault.startsWith(QLatin1String("unplug after ")))

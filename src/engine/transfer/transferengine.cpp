@@ -19,14 +19,6 @@
 
 namespace {
 
-// Ticks of the ready poll after transferStart before the engine gives up
-// on statusReady. A controller answers transferStart once it can take the
-// image; one (or a pair's half) that has not within ten seconds is not
-// going to. Every tick takes at least the timer's millisecond, and a read
-// that finds nothing waits readyPollTimeout, so this many are ten seconds
-// or more.
-constexpr int readyPollLimit = 10000;
-
 // Reads one status report with the ready poll's short time-out: as
 // hid_read_timeout, 0 when nothing arrived, -1 on an error.
 int readStatus(hid_device *handle, unsigned char (&payload)[Report::payloadSize])
@@ -83,8 +75,8 @@ void TransferEngine::transmitSlot()
     }
 
     if (!deviceReady) {
-        // A transfer that ended in the poll (lost, or no statusReady) sends nothing more.
-        if (!(link->isPair() ? readyPollPair() : readyPoll()) || !waitForReady())
+        // A transfer that ended in the poll (the controller lost) sends nothing more.
+        if (!(link->isPair() ? readyPollPair() : readyPoll()))
             return;
     }
 
@@ -160,15 +152,6 @@ bool TransferEngine::readyPollPair()
     if (either(Report::statusPacketsSkipped))
         failAcknowledgement(Failure::PacketsSkipped);
     return true;
-}
-
-bool TransferEngine::waitForReady()
-{
-    if (!startSent || deviceReady || transferFinished || ++readyPolls < readyPollLimit)
-        return true;
-    qDebug() << "no statusReady after" << readyPolls << "polls";
-    failAcknowledgement(Failure::DeviceTimeout);
-    return false;
 }
 
 // A controller that has gone fails every read at once instead of waiting:
@@ -267,16 +250,11 @@ void TransferEngine::dataStep()
         transferFinished = true;
         packetIndex = 0;
     }
-    const bool written = writeDataReport(packet.report);
-    if (!packet.isEnd)
-        return;
-    // Without its last report the controller has not the whole image and
-    // gives no verdict: waiting for one would never end.
-    if (!written) {
-        loseConnection(link->device(), "as the end report was not written");
-        return;
-    }
-    setPhase(Phase::AwaitingVerdict);
+    // An end report that could not be written leaves the controller
+    // without the whole image; the result phase waits on, as the window
+    // always has, and a flasher's deadline bounds it.
+    if (writeDataReport(packet.report) && packet.isEnd)
+        setPhase(Phase::AwaitingVerdict);
 }
 
 // One more attempt for a single unit whose write failed; no message. The

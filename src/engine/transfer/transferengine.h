@@ -21,10 +21,10 @@ class TimerResolution;
 // the file), then the result phase reads the controller's status until it
 // reports the update finished.
 //
-// Until the controller holds the whole image no wait is without end: a
-// controller that goes (two ticks in a row with a failed read), takes no
-// last report or gives no statusReady ends the transfer with a failure.
-// The wait for its verdict lasts as long as the ticks run.
+// A controller that goes (two ticks in a row with a failed read, in the
+// ready poll or the result phase) ends the transfer with a failure. The
+// waits for statusReady and for the verdict last as long as the ticks run,
+// as the window has always waited; a flasher bounds them from outside.
 //
 // Reports to its face by signals, emitted synchronously from the tick: a
 // face that shows a modal box in a slot holds the engine there, and the
@@ -41,15 +41,14 @@ public:
     enum class Failure {
         FileNotLoaded,        // the update file could not be read whole
         StartNotWritten,      // transferStart could not be written
-        DeviceTimeout,        // refused, or no statusReady came, while the host waited for it ...
+        DeviceTimeout,        // refused while the host waited for statusReady ...
         DeviceInternalError,
         PacketsSkipped,
         WrongMd5,             // verdicts after the transfer
         UpdateInternalError,
         WrongFile,
         EndNotWritten,        // closed-library path: transferEnd not written
-        ConnectionLost,       // the controller went, or took no last report; phase() tells how far
-                              // the transfer had come
+        ConnectionLost,       // the controller went; phase() tells how far the transfer had come
         LibraryMissing,       // the closed transfer library is not installed
     };
     Q_ENUM(Failure)
@@ -132,9 +131,6 @@ private:
     // controller was lost in it: the transfer has ended.
     bool readyPoll();
     bool readyPollPair();
-    // Counts a ready poll after transferStart that brought no statusReady
-    // and gives up with DeviceTimeout at the bound. False when it gave up.
-    bool waitForReady();
     // Counts a tick with a failed read of `failedHalf` (null: none failed);
     // the second such tick in a row loses the controller. False when it did.
     bool survivesRead(hid_device *failedHalf, const char *when);
@@ -158,8 +154,8 @@ private:
     void resetTransfer();
     // False, with the timer stopped, when the link's handles are gone.
     bool canTick();
-    // False when the transfer ended in it: the controller was lost, gave no
-    // statusReady within the bound, or stop() came during the library call.
+    // False when the transfer ended in it: the controller was lost, or
+    // stop() came during the library call.
     bool pollAccessUTP();
     void sendTransferEndUTP();
 
@@ -182,7 +178,6 @@ private:
     int totalSize = 1;
     int packetIndex = 0;
     int readFailures = 0;  // ticks in a row with a failed read
-    int readyPolls = 0;    // after transferStart, without statusReady
 
     // Drives a transfer by its ticks; started and stopped, never deleted
     // before the engine, so that no tick runs on a deleted timer.

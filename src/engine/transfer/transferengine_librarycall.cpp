@@ -40,7 +40,7 @@ bool TransferEngine::pollAccessUTP()
     if (!survivesRead(read < 0 ? link->device() : nullptr, "while waiting for statusReady"))
         return false;
     if (read <= 0)
-        return waitForReady();
+        return true;
 
     const quint8 status = Report::statusCode(payload, link->layout());
     if (status == Report::statusReady) {
@@ -55,7 +55,7 @@ bool TransferEngine::pollAccessUTP()
 
     qDebug().noquote() << QString::asprintf("packet received 0x%x 0x%x 0x%x", payload[0], payload[1], payload[2]);
     failOnRefusal(status);
-    return waitForReady();
+    return true;
 }
 
 // Blocks the tick until the library is done; the face stays responsive

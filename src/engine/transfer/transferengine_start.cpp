@@ -104,7 +104,6 @@ void TransferEngine::resetTransfer()
     stopPending = false;
     packetIndex = 0;
     readFailures = 0;
-    readyPolls = 0;
     fakeProgressTicks = 0;
     fakeProgressValue = 0;
 }

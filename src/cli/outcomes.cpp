@@ -276,8 +276,9 @@ Outcome failed(const UpdateResult &result)
     const QString name = QStringLiteral("controller-gone");
     if (result.cause == Cause::NoAnswer) {
         return outcome(ExitCode::ControllerGone, name,
-                       QCoreApplication::translate("Outcomes", "The controller did not take the image within %n "
-                                                   "second(s) and keeps its old firmware: %1.", nullptr,
+                       QCoreApplication::translate("Outcomes", "The controller stopped answering while it took "
+                                                   "the image (nothing for %n second(s)) and keeps its old firmware: "
+                                                   "%1.", nullptr,
                                                    result.deadlineSeconds).arg(again()));
     }
     if (result.holds == Holds::Untouched) {

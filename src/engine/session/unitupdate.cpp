@@ -53,8 +53,9 @@ public:
         }
         transferring = true;
         session->useFirmwareFile(imagePath);
-        // The same deadline bounds the wait for the controller to take the
-        // image, so that a controller that never answers ends the run too.
+        // The same deadline bounds every wait on the controller while it
+        // takes the image: it runs from each step of the transfer to the
+        // next, so that a controller that stops answering ends the run too.
         deadline.start();
         session->startOrStopTransfer();
     }
@@ -135,7 +136,7 @@ private:
         if (announced || ended)
             return;
         announced = true;
-        deadline.stop();
+        deadline.start();
         post([owner = owner, reports = session->reportCount()] { emit owner->transferStarted(reports); });
     }
 
@@ -143,6 +144,10 @@ private:
     {
         if (ended)
             return;
+        if (step == UnitUpdate::Step::Transfer && percent != shownTransferPercent) {
+            shownTransferPercent = percent;
+            deadline.start();
+        }
         post([owner = owner, step, percent, done, total] { emit owner->progress(step, percent, done, total); });
     }
 
@@ -167,6 +172,7 @@ private:
     bool transferring = false;
     bool announced = false;
     bool ended = false;
+    int shownTransferPercent = -1;
 };
 
 UnitUpdate::UnitUpdate(UpdateSession *session, int deadlineSeconds, QObject *parent)

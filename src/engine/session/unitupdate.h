@@ -14,8 +14,9 @@ class UnitUpdateRun;
 
 // One controller's update, from opening it to exactly one finished(): the
 // image is checked (an empty one is never sent), sent, and the controller's
-// verdict awaited. The deadline bounds both waits on the controller: for it
-// to take the image, and for its verdict once it has the whole image.
+// verdict awaited. The deadline bounds every wait on the controller: from
+// one step of the transfer to the next while it takes the image, and for
+// its verdict once it has the whole image.
 // Every end is an UpdateResult; the faces only word it.
 //
 // Runs either on a session the caller already connected (and checked and

@@ -49,7 +49,7 @@ struct UpdateResult
         UpdateInternalError, // it could not install the image
         NotWritten,          // a report could not be written
         ConnectionLost,      // the controller went away
-        NoAnswer,            // it did not take the image within the deadline (deadlineSeconds)
+        NoAnswer,            // it stopped answering while it took the image (deadlineSeconds)
         NoVerdict,           // no verdict within the deadline (deadlineSeconds)
         StopTooLate,         // a stop came while the closed library moved the image, which then was whole
     };

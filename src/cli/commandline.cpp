@@ -39,7 +39,7 @@ const QList<Option> &options()
         { "file", 'f', "PATH", QT_TRANSLATE_NOOP("CommandLine", "send this firmware file instead of checking online") },
         { "yes", 'y', nullptr, QT_TRANSLATE_NOOP("CommandLine", "do not ask for confirmation") },
         { "timeout", 0, "SECONDS",
-          QT_TRANSLATE_NOOP("CommandLine", "wait at most SECONDS for the controller's result (default 300)") },
+          QT_TRANSLATE_NOOP("CommandLine", "wait at most SECONDS for each answer of the controller (default 300)") },
         { "output", 'o', "FILE", QT_TRANSLATE_NOOP("CommandLine", "also copy the device log to FILE") },
         { "help", 'h', nullptr, QT_TRANSLATE_NOOP("CommandLine", "show this help") },
     };

@@ -299,8 +299,15 @@ void TestMainWindow::sessionReportsShown_data()
     failure("transferFailed UpdateInternalError", "Error", "Updating failed.\nDevice internal error.");
     failure("transferFailed WrongFile", "Error", "Updating failed. Wrong file or some internal error.\n" + retry);
     failure("transferFailed EndNotWritten", "Error HID device", "Connection lost.", true);
+#ifdef Q_OS_WIN
     failure("transferFailed LibraryMissing", "Error", "The transfer library for this controller is not installed.\n"
                                                       "Reinstall the updater and try the update again.");
+#else
+    // No reinstall brings a library that exists for Windows alone.
+    failure("transferFailed LibraryMissing", "Error", "This controller is updated with the Tavoro updater for "
+                                                      "Windows only:\nits transfer library does not exist for "
+                                                      "this system.");
+#endif
     // "Connect" can find the controller again. Two ticks send
     // transferStart and the (empty) image's end report.
     row("transferFailed ConnectionLost", ebony, "transferFailed ConnectionLost",

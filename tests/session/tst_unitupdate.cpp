@@ -67,6 +67,7 @@ void TestUnitUpdate::endAndHolds_data()
     // ends every wait of the flasher.
     row("no answer to the start by the deadline", ebony, smallImage, "silent", "", End::Failed, "partial-image", 1, 1);
     row("pair, left half never ready", ardenRight, smallImage, "silent left", "", End::Failed, "partial-image", 1, 1);
+    row("a transfer longer than the deadline", ebony, 2 * largeImage, "paced", "", End::Installed, "installed", 2002, 1);
     row("end report not written twice", ebony, smallImage, "end not written", "", End::Failed, "partial-image", 11, 1);
     row("stopped in mid-transfer", ebony, largeImage, "paced", "write 20", End::Stopped, "partial-image", anyPart);
     row("pair stopped in mid-transfer", ardenRight, largeImage, "paced", "write 20", End::Stopped, "partial-image",

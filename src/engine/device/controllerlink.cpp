@@ -4,6 +4,7 @@
 #include "protocol/models.h"
 
 #include <QDebug>
+#include <QHash>
 
 #include <memory>
 
@@ -24,15 +25,17 @@ void logEntry(const hid_device_info *entry)
 }
 
 // The paths of the Tavoro devices of one model, each once: a device is
-// listed once per usage.
-QList<QByteArray> tavoroPaths(int unitType)
+// listed once per usage. Their serial numbers go to `serials`.
+QList<QByteArray> tavoroPaths(int unitType, QHash<QByteArray, QString> &serials)
 {
     QList<QByteArray> paths;
     const EnumerationList entries = enumerate(modelForUnitType(unitType)->productId);
     for (const hid_device_info *entry = entries.get(); entry; entry = entry->next) {
         const QByteArray path(entry->path);
-        if (isTavoroProduct(entry->product_string) && !paths.contains(path))
+        if (isTavoroProduct(entry->product_string) && !paths.contains(path)) {
             paths.append(path);
+            serials.insert(path, hidText(entry->serial_number));
+        }
     }
     return paths;
 }
@@ -60,11 +63,12 @@ ControllerLink::~ControllerLink()
 QList<ControllerEntry> ControllerLink::attachedControllers()
 {
     QList<ControllerEntry> controllers;
+    QHash<QByteArray, QString> serials;
     for (int type = 0; type < unitTypeCount; ++type) {
-        const QList<QByteArray> paths = tavoroPaths(type);
+        const QList<QByteArray> paths = tavoroPaths(type, serials);
         if (!isHalf(type)) {
             for (const QByteArray &path : paths)
-                controllers.append({ type, { path } });
+                controllers.append({ type, { path }, serials.value(path) });
             continue;
         }
         // A pair is listed under its second half in table order, as
@@ -72,9 +76,9 @@ QList<ControllerEntry> ControllerLink::attachedControllers()
         const int partner = otherHalf(type);
         if (partner > type)
             continue;
-        const QList<QByteArray> partnerPaths = tavoroPaths(partner);
+        const QList<QByteArray> partnerPaths = tavoroPaths(partner, serials);
         for (int i = 0; i < qMin(paths.size(), partnerPaths.size()); ++i)
-            controllers.append({ type, { paths.at(i), partnerPaths.at(i) } });
+            controllers.append({ type, { paths.at(i), partnerPaths.at(i) }, serials.value(paths.at(i)) });
     }
     return controllers;
 }

@@ -12,12 +12,17 @@ output, the program log and what the controllers received.
 
 import argparse
 import base64
+import csv
+import hashlib
+import io
 import json
 import signal
 import subprocess
 import sys
 import time
 import traceback
+
+from xml.etree import ElementTree
 
 import reports
 from desktop import Failure
@@ -28,6 +33,20 @@ SMALL = dict(image_size=30017, apply_ms=300, download_ms=0)
 LARGE = dict(image_size=200003, apply_ms=300, download_ms=0)
 DEVICE_LOG = bytes(range(256)) * 3 + b"end of log"
 UDEV_ADVICE = "70-tavoro-updater.rules"
+# A station name a spreadsheet would run as a formula, with a quote and a line break.
+HOSTILE_STATION = '=HYPERLINK("x")\nbench 2'
+
+
+def sim_serial(path):
+    """The serial number the simulator makes up for a device at `path`:
+    "TV" and the FNV-1a hash of the path in hex."""
+    value = 2166136261
+    for byte in path.encode():
+        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
+    return f"TV{value:08X}"
+
+
+SERIAL1, SERIAL2 = sim_serial("/dev/hidsim1"), sim_serial("/dev/hidsim2")
 
 # name: model, version, server outcome, scenario size, edits of the
 # simulated devices, arguments, exit code, lines expected on standard
@@ -115,15 +134,25 @@ CASES = {
                    ["did not send its whole log"], [], None),
     # A station: every controller at once, each with its model's firmware.
     "station_all": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12"), [{"verdict": 12}, {}],
-                    ["update", "--all", "--yes", "--json"], 41, [], [],
-                    [("planned", {"unit": "CALYX4 /dev/hidsim2", "offered": "1.3"}),
-                     ("planned", {"unit": "EBONY /dev/hidsim1", "offered": "1.3"}),
+                    ["update", "--all", "--yes", "--json", "--station", HOSTILE_STATION, "--operator", "ana"], 41, [], [],
+                    [("controller", {"model": "CALYX4", "serial": SERIAL2}),
+                     ("planned", {"unit": f"CALYX4 {SERIAL2} /dev/hidsim2", "offered": "1.3"}),
+                     ("planned", {"unit": f"EBONY {SERIAL1} /dev/hidsim1", "offered": "1.3"}),
                      ("summary", {"counts": {"installed": 1, "wrong-md5": 1}, "exitCode": 41})], None),
     # The second controller is plugged in 1.5 s after the first look.
     "station_watch": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12 +1500"), None,
                       ["watch", "--yes", "--json"], 130, [], [],
                       [("watching", {}), ("tally", {"done": 2, "failed": 0}),
                        ("summary", {"counts": {"installed": 2}, "exitCode": 130})], None),
+    # --serial chooses a controller as --device does.
+    "update_serial": ("EBONY", 12, "update", SMALL, "second", ["update", "--serial", SERIAL1, "--yes", "--json"], 0,
+                      [], [], [("controller", {"model": "EBONY", "serial": SERIAL1, "paths": ["/dev/hidsim1"]}),
+                               ("result", {"exitCode": 0, "outcome": "installed"})], None),
+    "list_serial_text": ("EBONY", 12, "update", SMALL, None, ["list"], 0,
+                         [f"EBONY  firmware 1.2  /dev/hidsim1  serial {SERIAL1}"], [], [], None),
+    # A directory as the record file: refused before anything is sent.
+    "record_unopenable": ("EBONY", 12, "update", SMALL, None, ["update", "--yes", "--record", "WORK"], 21, [],
+                          ["Cannot open the record file", "nothing was flashed"], [], "nothing"),
     "usage": ("EBONY", 12, "update", SMALL, None, ["check", "--yes"], 2, [], ["check does not take --yes"], [],
               None),
     "usage_json": ("EBONY", 12, "update", SMALL, None, ["check", "--yes", "--json"], 2, [], [],
@@ -134,8 +163,15 @@ CASES = {
 # What each unit of a station row must end with, and the files it leaves:
 # one firmware file per model, and the window's update file untouched.
 STATION_RESULTS = {
-    "station_all": {"EBONY /dev/hidsim1": "wrong-md5", "CALYX4 /dev/hidsim2": "installed"},
-    "station_watch": {"EBONY /dev/hidsim1": "installed", "CALYX4 /dev/hidsim2": "installed"},
+    "station_all": {f"EBONY {SERIAL1} /dev/hidsim1": "wrong-md5", f"CALYX4 {SERIAL2} /dev/hidsim2": "installed"},
+    "station_watch": {f"EBONY {SERIAL1} /dev/hidsim1": "installed", f"CALYX4 {SERIAL2} /dev/hidsim2": "installed"},
+}
+# What the record of station_all holds for each serial number.
+STATION_RECORDS = {
+    SERIAL1: {"model": "EBONY", "paths": ["/dev/hidsim1"], "outcome": "wrong-md5", "exitCode": 41,
+              "controller": "old-firmware", "file": "EBONY_13.sb"},
+    SERIAL2: {"model": "CALYX4", "paths": ["/dev/hidsim2"], "outcome": "installed", "exitCode": 0,
+              "controller": "installed", "file": "CALYX4_13.sb"},
 }
 STATION_FILES = ["CALYX4_13.sb", "EBONY_13.sb"]
 
@@ -258,6 +294,35 @@ def check_station(run, stdout, outcomes):
     expect(firmware == STATION_FILES, f"firmware files {firmware}, expected {STATION_FILES}")
 
 
+def check_record(run, expected):
+    """Every attempt of the run on record, a whole JSON line each, with the
+    image's hashes; the report of it as CSV and JUnit."""
+    lines = (run.program_dir / "records.jsonl").read_text().splitlines()
+    records = {r["serial"]: r for r in map(json.loads, lines)}
+    expect(len(lines) == len(expected) and set(records) == set(expected), f"records {lines}")
+    for serial, fields in expected.items():
+        record = records[serial]
+        image = (run.program_dir / fields["file"]).read_bytes()
+        expect(all(record[k] == v for k, v in fields.items() if k != "file"), f"record {record}, expected {fields}")
+        expect(record["file"].endswith(fields["file"]) and record["size"] == len(image)
+               and record["md5"] == hashlib.md5(image).hexdigest()
+               and record["sha256"] == hashlib.sha256(image).hexdigest(), f"image of {record}")
+        expect(record["station"] == HOSTILE_STATION and record["operator"] == "ana", f"station of {record}")
+        expect(record["firmwareBefore"] == "1.2" and record["offered"] == "1.3" and record["source"] == "downloaded",
+               f"versions of {record}")
+        expect(record["reportsSent"] == record["reports"] == 501, f"reports of {record}")
+    report = subprocess.run([run.program, "report", "--format", "csv"], cwd=run.work, env=run.environment(),
+                            capture_output=True, check=True).stdout.decode()
+    rows = list(csv.DictReader(io.StringIO(report)))
+    expect(len(rows) == len(expected), f"CSV rows {rows}")
+    expect(all(row["station"] == "'" + HOSTILE_STATION for row in rows), f"CSV station cells {rows}")
+    junit = subprocess.run([run.program, "report", "--format", "junit"], cwd=run.work, env=run.environment(),
+                           capture_output=True, check=True).stdout
+    suites = ElementTree.fromstring(junit).findall("testsuite")
+    expect([s.get("name") for s in suites] == [HOSTILE_STATION] and suites[0].get("failures") == "1",
+           f"JUnit suites {junit}")
+
+
 def run_case(tools, work, name):
     model, version, outcome, size, edit, arguments, code, out_lines, err_lines, events, received = CASES[name]
     run = UpdaterRun(tools, work, model, version, outcome, **size)
@@ -266,7 +331,7 @@ def run_case(tools, work, name):
         adjust_devices(run, edit)
         (run.work / "empty.sb").write_bytes(b"")
         arguments = [{"FIRMWARE": str(run.scenario_dir / "firmware.sb"), "EMPTY": str(run.work / "empty.sb"),
-                      "OUTPUT": str(run.work / "device.log")}.get(a, a) for a in arguments]
+                      "OUTPUT": str(run.work / "device.log"), "WORK": str(run.work)}.get(a, a) for a in arguments]
         if name == "log_unwritable":
             now = time.time()
             for second in range(15):
@@ -296,6 +361,9 @@ def run_case(tools, work, name):
         expect(messages[0] == "program started", "the program log does not start with 'program started'")
         expect(any(m.startswith(f"flasher result {code} ") for m in messages),
                "the program log lacks the result")
+        # Last: the report runs leave program logs of their own.
+        if name == "station_all":
+            check_record(run, STATION_RECORDS)
     finally:
         run.stop()
 

@@ -219,10 +219,11 @@ void TransferEngine::dataStep()
 
     const TransferPackets::Packet packet =
         TransferPackets::packet(link->layout(), firmwareImage, totalSize, packetIndex);
+    // packetIndex stays at the count of data reports sent: the result
+    // tells how far the transfer came; the next start begins at 0.
     if (packet.isEnd) {
         deviceReady = false;
         transferFinished = true;
-        packetIndex = 0;
     }
     if (writeDataReport(packet.report) && packet.isEnd)
         setPhase(Phase::AwaitingVerdict);

@@ -117,7 +117,10 @@ void ReportCommand::flush()
     // The console ends each piece with a line break.
     if (pending.endsWith('\n'))
         pending.chop(1);
-    emit event({ QStringLiteral("report"), QString::fromUtf8(pending),
-                 { { QStringLiteral("text"), QString::fromUtf8(pending + '\n') } }, false });
+    const QString text = QString::fromUtf8(pending);
+    // The JSON line carries the piece whole; the console's line adds the LF.
+    emit event({ QStringLiteral("report"), text,
+                 request.json ? QJsonObject { { QStringLiteral("text"), text + QLatin1Char('\n') } } : QJsonObject(),
+                 false });
     pending.clear();
 }

@@ -66,12 +66,14 @@ Options parseOptions(const QCoreApplication &app)
         { QStringLiteral("outcome"),
           QStringLiteral("One of: %1 (default: update).").arg(Demo::outcomeNames().join(QStringLiteral(", "))),
           QStringLiteral("NAME"), QStringLiteral("update") },
-        { QStringLiteral("image-size"), QStringLiteral("Size of the offered firmware image in bytes."),
+        { QStringLiteral("image-size"), QStringLiteral("Size of the offered firmware image in bytes (0: an empty one)."),
           QStringLiteral("BYTES"), QString::number(Demo::Settings().imageSize) },
         { QStringLiteral("apply-ms"), QStringLiteral("The controller's time to install the image."),
           QStringLiteral("MS"), QString::number(Demo::Settings().applyTimeMs) },
         { QStringLiteral("download-ms"), QStringLiteral("Spread the image download over about this time."),
           QStringLiteral("MS"), QString::number(defaultDownloadTimeMs) },
+        { QStringLiteral("fractional-versions"),
+          QStringLiteral("Write the manifest's firmware versions with a fraction: 13.0 instead of 13.") },
         { QStringLiteral("unit"),
           QStringLiteral("Attach a further controller, \"MODEL VERSION\", or \"MODEL VERSION +MS\" to plug it "
                          "in MS milliseconds after the program's first look (repeatable)."),
@@ -105,6 +107,7 @@ Options parseOptions(const QCoreApplication &app)
         settings.moreUnits.append(*unit);
     }
     settings.imageSize = nonNegative(parser, QStringLiteral("image-size"));
+    settings.fractionalVersions = parser.isSet(QStringLiteral("fractional-versions"));
     settings.applyTimeMs = nonNegative(parser, QStringLiteral("apply-ms"));
     settings.recordFile = QStringLiteral("reports.txt");
     options.downloadTimeMs = nonNegative(parser, QStringLiteral("download-ms"));

@@ -54,8 +54,10 @@ QList<QByteArray> manifestKeys()
 
 // `offered`: the version offered for each attached controller's model, by
 // manifest key. The model of `withoutImage` (when given) has no image
-// address: an incomplete manifest.
-QByteArray manifest(const QHash<QByteArray, int> &offered, int mainVersion, const QByteArray &withoutImage)
+// address: an incomplete manifest. `fractional`: the versions are written
+// with a fraction, as a server may.
+QByteArray manifest(const QHash<QByteArray, int> &offered, int mainVersion, const QByteArray &withoutImage,
+                    bool fractional)
 {
     QByteArray text = "MainVer=" + QByteArray::number(mainVersion) + '\n'
                       + "MainChangeLog=" + downloadSite + updaterChangeLogPath + '\n'
@@ -63,7 +65,7 @@ QByteArray manifest(const QHash<QByteArray, int> &offered, int mainVersion, cons
     for (const QByteArray &key : manifestKeys()) {
         const int version = offered.value(key, otherModelsVersion);
         const QByteArray file = downloadSite + firmwareFolder + firmwareFileName(key, version);
-        text += key + "Ver=" + QByteArray::number(version) + '\n';
+        text += key + "Ver=" + QByteArray::number(version) + (fractional ? ".0\n" : "\n");
         if (key != withoutImage)
             text += key + "Bin=" + file + ".sb\n";
         text += key + "ChangeLog=" + file + ".txt\n";
@@ -228,7 +230,8 @@ std::optional<Scenario> makeScenario(const Settings &settings, QString *error)
     const QByteArray ownKey = modelForUnitType(scenario.unitTypes.first())->manifestKey;
     scenario.files.insert(manifestPath,
                           { manifest(offered, mainVersion,
-                                     settings.outcome == Outcome::IncompleteManifest ? ownKey : QByteArray()),
+                                     settings.outcome == Outcome::IncompleteManifest ? ownKey : QByteArray(),
+                                     settings.fractionalVersions),
                             "text/plain" });
     scenario.files.insert(updaterChangeLogPath, { updaterChangeLog(mainVersion), "text/plain; charset=utf-8" });
     for (auto model = offered.cbegin(); model != offered.cend(); ++model) {

@@ -57,7 +57,8 @@ struct Settings
     int version = 14;             // its firmware version byte, 0..255
     QList<Unit> moreUnits;        // further controllers, attached after it in this order
     Outcome outcome = Outcome::Update;
-    int imageSize = 200003;       // bytes of the offered firmware image
+    int imageSize = 200003;       // bytes of the offered firmware image; 0: an empty one
+    bool fractionalVersions = false;  // the manifest writes firmware versions as "13.0", not "13"
     int applyTimeMs = 6000;       // the controller's time to install it
     QString recordFile;           // the simulator's log of received reports; empty: none
 };

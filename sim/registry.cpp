@@ -105,13 +105,13 @@ void Registry::configureOnce()
         }
         if (!config->recordFile.isEmpty())
             recordWrites(config->recordFile);
-        const auto start = std::chrono::steady_clock::now();
         std::lock_guard<std::mutex> lock(mutex);
+        configuredAt = std::chrono::steady_clock::now();
         for (const ConfiguredDevice &device : config->devices) {
             if (device.attachAfterMs > 0)
-                lateDevices.push_back({ start + std::chrono::milliseconds(device.attachAfterMs), device });
+                lateDevices.push_back({ configuredAt + std::chrono::milliseconds(device.attachAfterMs), device });
             else
-                applyConfiguration(*attachLocked(device.description, device.settings), device);
+                attachConfigured(device);
         }
     });
 }
@@ -145,9 +145,35 @@ void Registry::attachDueDevices()
     const auto now = std::chrono::steady_clock::now();
     const auto due = std::stable_partition(lateDevices.begin(), lateDevices.end(),
                                            [now](const LateDevice &late) { return late.due > now; });
-    for (auto late = due; late != lateDevices.end(); ++late)
-        applyConfiguration(*attachLocked(late->device.description, late->device.settings), late->device);
+    std::vector<LateDevice> plugged(due, lateDevices.end());
     lateDevices.erase(due, lateDevices.end());
+    for (auto replug = replugs.begin(); replug != replugs.end();) {
+        const auto unplugged = replug->unplugged->unpluggedAt();
+        if (unplugged && *unplugged + std::chrono::milliseconds(replug->afterMs) <= now) {
+            plugged.push_back({ now, replug->again });
+            replug = replugs.erase(replug);
+        } else {
+            ++replug;
+        }
+    }
+    for (const LateDevice &late : plugged)
+        attachConfigured(late.device);
+}
+
+// With its timed unplug and its return, if the configuration names them.
+void Registry::attachConfigured(const ConfiguredDevice &device)
+{
+    const auto controller = attachLocked(device.description, device.settings);
+    applyConfiguration(*controller, device);
+    if (device.unplugAfterMs > 0)
+        controller->unplugAt(configuredAt + std::chrono::milliseconds(device.unplugAfterMs));
+    if (device.replugAfterMs > 0) {
+        ConfiguredDevice again = device;
+        again.description.path = controller->path();
+        again.settings.version = device.replugVersion.value_or(device.settings.version);
+        again.unplugAfterWrites = again.unplugAfterMs = again.replugAfterMs = 0;
+        replugs.push_back({ controller, device.replugAfterMs, again });
+    }
 }
 
 void Registry::detach(const Controller &controller)
@@ -167,6 +193,7 @@ void Registry::reset()
         controller->unplug();
     devices.clear();
     lateDevices.clear();
+    replugs.clear();
     handles.clear();
     recorder.reset();
     error.clear();

@@ -70,6 +70,7 @@ private:
     std::shared_ptr<StandardController> attachLocked(DeviceDescription description,
                                                      const ControllerSettings &settings);
     void attachDueDevices();
+    void attachConfigured(const ConfiguredDevice &device);
 
     struct LateDevice
     {
@@ -77,11 +78,21 @@ private:
         ConfiguredDevice device;
     };
 
+    // A configured device that comes back `afterMs` after it was unplugged.
+    struct Replug
+    {
+        std::shared_ptr<StandardController> unplugged;
+        int afterMs;
+        ConfiguredDevice again;
+    };
+
     mutable std::mutex mutex;
     std::once_flag configured;
     std::vector<std::shared_ptr<StandardController>> devices;  // in attach order
     std::set<hid_device *> handles;
     std::vector<LateDevice> lateDevices;  // from the configuration file, not yet plugged in
+    std::vector<Replug> replugs;  // of configured devices attached so far
+    std::chrono::steady_clock::time_point configuredAt;  // the times in the file count from here
     std::shared_ptr<ReportRecorder> recorder;
     std::wstring error;          // empty: the last call succeeded
     int enumerations = 0;

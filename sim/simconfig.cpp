@@ -171,6 +171,18 @@ std::optional<ConfiguredDevice> parseDevice(const QJsonObject &object, int index
                                 QStringLiteral("occasionalStall") };
     device.writePacing = WritePacing(fields.choice(QStringLiteral("writePacing"), pacings, 0));
     device.attachAfterMs = fields.integer(QStringLiteral("attachAfterMs"), 0, 3600000, 0);
+    device.unplugAfterMs = fields.integer(QStringLiteral("unplugAfterMs"), 0, 3600000, 0);
+    if (device.unplugAfterMs > 0 && device.unplugAfterMs <= device.attachAfterMs)
+        fields.fail(QStringLiteral("\"unplugAfterMs\" must come after \"attachAfterMs\""));
+    device.replugAfterMs = fields.integer(QStringLiteral("replugAfterMs"), 0, 3600000, 0);
+    if (device.replugAfterMs > 0 && device.unplugAfterMs == 0 && device.unplugAfterWrites == 0)
+        fields.fail(QStringLiteral("\"replugAfterMs\" needs \"unplugAfterMs\" or \"unplugAfterWrites\""));
+    if (fields.has(QStringLiteral("replugVersion"))) {
+        device.replugVersion = quint8(fields.integer(QStringLiteral("replugVersion"), 0, 255, 0));
+        if (device.replugAfterMs == 0)
+            fields.fail(QStringLiteral("\"replugVersion\" needs \"replugAfterMs\""));
+    }
+    device.libraryBytesPerSecond = fields.integer(QStringLiteral("libraryBytesPerSecond"), 0, 1000000000, 0);
 
     if (!fields.finish(error))
         return std::nullopt;

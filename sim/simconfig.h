@@ -23,6 +23,13 @@ struct ConfiguredDevice
     int unplugAfterWrites = 0;  // 0: stays attached
     WritePacing writePacing = WritePacing::Immediate;
     int attachAfterMs = 0;      // plugged in this long after the first hidapi call; 0: from the start
+    int unplugAfterMs = 0;      // unplugged this long after the first hidapi call; 0: stays attached
+    // Plugged in again at its path this long after it was unplugged (by
+    // either of the two fields above), as the same device with `replugVersion`
+    // (none: its own version) that is not unplugged again; 0: stays away.
+    int replugAfterMs = 0;
+    std::optional<quint8> replugVersion;
+    int libraryBytesPerSecond = 0;  // the closed library's stand-in moves this many to it a second; 0: at once
 };
 
 struct SimConfig

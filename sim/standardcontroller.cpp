@@ -102,7 +102,7 @@ void StandardController::queueInputReport(const QByteArray &payload)
 void StandardController::queueInputReportAfterWrites(int writes, const QByteArray &payload)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!present)
+    if (gone(Clock::now()))
         return;
     if (writes > 0) {
         scriptedAfterWrite.emplace_back(writeCount + writes, paddedPayload(payload));
@@ -200,13 +200,29 @@ int StandardController::openCount() const
 bool StandardController::isPresent() const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return present;
+    return !gone(Clock::now());
+}
+
+void StandardController::unplugAt(Clock::time_point when)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (present && (!unplugTime || when < *unplugTime))
+        unplugTime = when;
+    changed.notify_all();
+}
+
+std::optional<StandardController::Clock::time_point> StandardController::unpluggedAt() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!gone(Clock::now()))
+        return std::nullopt;
+    return unplugTime;
 }
 
 bool StandardController::open(std::wstring *error)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!present) {
+    if (gone(Clock::now())) {
         *error = disconnectedText;
         return false;
     }
@@ -311,6 +327,8 @@ int StandardController::read(hid_device &handle, unsigned char *data, size_t len
             wakeAt = deadline;
         if (!ownReports.empty() && (!wakeAt || ownReports.front().due < *wakeAt))
             wakeAt = ownReports.front().due;
+        if (unplugTime && (!wakeAt || *unplugTime < *wakeAt))
+            wakeAt = *unplugTime;
         if (wakeAt)
             changed.wait_until(lock, *wakeAt);
         else
@@ -347,13 +365,19 @@ void StandardController::setWriteObserver(WriteObserver observer)
     writeObserver = std::move(observer);
 }
 
+// A timed unplug takes effect at its time, whichever call comes first.
+bool StandardController::gone(Clock::time_point now) const
+{
+    return !present || (unplugTime && now >= *unplugTime);
+}
+
 bool StandardController::usable(hid_device &handle)
 {
     if (handle.closed) {
         handle.lastError = closedText;
         return false;
     }
-    if (!present) {
+    if (gone(Clock::now())) {
         handle.lastError = disconnectedText;
         return false;
     }
@@ -407,7 +431,7 @@ void StandardController::receive(const unsigned char *payload)
 
 void StandardController::send(const QByteArray &payload, int delayMs)
 {
-    if (silent || !present)
+    if (silent || gone(Clock::now()))
         return;
     PendingReport report { paddedPayload(payload), Clock::now() + std::chrono::milliseconds(delayMs) };
     const auto position = std::upper_bound(ownReports.begin(), ownReports.end(), report.due,
@@ -449,6 +473,8 @@ void StandardController::releaseScriptedReports(long long writeNumber)
 
 void StandardController::disconnect()
 {
+    if (present && !gone(Clock::now()))
+        unplugTime = Clock::now();
     present = false;
     scripted.clear();
     scriptedAfterWrite.clear();

@@ -67,6 +67,12 @@ public:
     // Attached and not unplugged: listed by enumerations and can be opened.
     bool isPresent() const;
 
+    // Unplugged at `when`, as by unplug(): from then on every call finds it
+    // gone, and a read waiting then wakes and fails.
+    void unplugAt(std::chrono::steady_clock::time_point when);
+    // When it was unplugged, by any means; nullopt while it is present.
+    std::optional<std::chrono::steady_clock::time_point> unpluggedAt() const;
+
     // Counts a new handle as open and sends the version report when it is
     // the only one. False, with the reason in *error, when the device is
     // gone or refuses to open.
@@ -99,6 +105,7 @@ private:
 
     class CallScope;
 
+    bool gone(Clock::time_point now) const;
     bool usable(hid_device &handle);
     std::optional<Clock::time_point> pacingDeadline(long long writeNumber);
     void receive(const unsigned char *payload);
@@ -124,6 +131,7 @@ private:
     QList<QByteArray> written;
 
     bool present = true;
+    std::optional<Clock::time_point> unplugTime;  // unplug() or unplugAt(): when
     bool silent = false;
     bool openFails = false;
     bool allWritesFail = false;

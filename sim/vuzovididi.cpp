@@ -1,11 +1,17 @@
 // Stand-in for the closed transfer library on machines that lack it: it
 // reads the named file in steps, reporting progress and a few log lines as
-// the real library does, and touches no device.
+// the real library does, and touches no device. It takes as long as the
+// simulator's configuration says the device's link does.
 
 #include "platform/vuzovididi.h"
+#include "simconfig.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
+
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -44,6 +50,25 @@ private:
     int last = -1;
 };
 
+// The device's pace in the configuration file of an out-of-process run
+// (libraryBytesPerSecond); 0, at once, without one.
+qint64 configuredBytesPerSecond(int productId)
+{
+    const QString path = qEnvironmentVariable("TAVORO_HIDSIM_CONFIG");
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return 0;
+    QString error;
+    const auto config = HidSim::parseConfig(file.readAll(), QFileInfo(path).absolutePath(), &error);
+    if (!config)
+        return 0;
+    for (const HidSim::ConfiguredDevice &device : config->devices) {
+        if (device.description.productId == productId)
+            return device.libraryBytesPerSecond;
+    }
+    return 0;
+}
+
 } // namespace
 
 int updateThruUTP(int vendorId, int productId, const char16_t *filePath,
@@ -67,6 +92,7 @@ int updateThruUTP(int vendorId, int productId, const char16_t *filePath,
     }
 
     const qint64 size = file.size();
+    const qint64 bytesPerSecond = configuredBytesPerSecond(productId);
     ProgressReporter progress(progressCallback);
     progress.report(0, size);
 
@@ -77,6 +103,8 @@ int updateThruUTP(int vendorId, int productId, const char16_t *filePath,
         if (got <= 0)
             break;
         done += got;
+        if (bytesPerSecond > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(got * 1000 / bytesPerSecond));
         progress.report(qMin(done, size), size);
     }
 

@@ -19,6 +19,7 @@ import json
 import signal
 import subprocess
 import sys
+import threading
 import time
 import traceback
 
@@ -31,6 +32,10 @@ from session import Tools, UpdaterRun
 SMALL = dict(image_size=30017, apply_ms=300, download_ms=0)
 # Long enough (3334 data reports, over 3 s) to be stopped in mid-transfer.
 LARGE = dict(image_size=200003, apply_ms=300, download_ms=0)
+# Installs for far longer than a case runs: stopped while it installs.
+INSTALLING = dict(image_size=30017, apply_ms=600000, download_ms=0)
+# A download that takes 4 s: units wait for their firmware meanwhile.
+SLOW_DOWNLOAD = dict(image_size=30017, apply_ms=300, download_ms=4000)
 DEVICE_LOG = bytes(range(256)) * 3 + b"end of log"
 UDEV_ADVICE = "70-tavoro-updater.rules"
 # A station name a spreadsheet would run as a formula, with a quote and a line break.
@@ -47,6 +52,11 @@ def sim_serial(path):
 
 
 SERIAL1, SERIAL2 = sim_serial("/dev/hidsim1"), sim_serial("/dev/hidsim2")
+
+
+def unit(model, path):
+    """How a station names the simulated controller at `path`."""
+    return f"{model} {sim_serial(path)} {path}"
 
 # name: model, version, server outcome, scenario size, edits of the
 # simulated devices, arguments, exit code, lines expected on standard
@@ -122,6 +132,31 @@ CASES = {
                                    45, [], ["the result is unknown and it may be installing"], [], "image"),
     "update_empty_file": ("EBONY", 12, "update", SMALL, None, ["update", "--yes", "--file", "EMPTY"], 21, [],
                           ["is empty"], [], "nothing"),
+    # An empty image from the server, or placed by hand (PLACED), is never sent.
+    "update_empty_download": ("EBONY", 12, "update", dict(SMALL, image_size=0), None, ["update", "--yes"], 21, [],
+                              ["is empty", "not touched"], [], "nothing"),
+    "update_empty_placed": ("EBONY", 12, "update", SMALL, None, ["update", "--yes", "--json"], 21, [], [],
+                            [("override-file", {}), ("transfer-started", None),
+                             ("result", {"exitCode": 21, "outcome": "file-problem"})], "nothing"),
+    # A pair stopped in mid-transfer: both halves hold part of the image.
+    "update_pair_interrupted": ("ARDEN", 12, "update", LARGE, None, ["update", "--yes", "--json"], 130,
+                                ["holds a partial image"], [],
+                                [("transfer-started", {}), ("result", {"exitCode": 130, "outcome": "interrupted"})],
+                                "partial"),
+    # Stopped once the controller reported that it installs the update.
+    "update_interrupted_installing": ("EBONY", 12, "update", INSTALLING, None, ["update", "--yes", "--json"], 130,
+                                      ["is installing the update. Do not power it off"], [],
+                                      [("transfer-completed", {}),
+                                       ("result", {"exitCode": 130, "outcome": "interrupted"})], "image"),
+    # Stopped while the closed library moves the image (a second per 64 KiB):
+    # the stop waits for the call, after which the controller has it all.
+    "update_moss_interrupted_in_library": ("MOSS", 12, "update", LARGE, {"libraryBytesPerSecond": 65536},
+                                           ["update", "--yes", "--json"], 45,
+                                           ["already had the whole image", "do not power it off"], [],
+                                           [("result", {"exitCode": 45, "outcome": "result-unknown"})], None),
+    # Gone right after the start report: the wait for its answer ends.
+    "update_unplugged_at_start": ("EBONY", 12, "update", SMALL, {"unplugAfterWrites": 1}, ["update", "--yes"], 43,
+                                  [], [], [], None),
     "log_output": ("GLYPH PRO", 12, "update", SMALL, {"log": base64.b64encode(DEVICE_LOG).decode()},
                    ["log", "--output", "OUTPUT", "--json"], 0, [], [],
                    [("log-saved", {}), ("log-saved", {}), ("result", {"outcome": "log-downloaded"})], None),
@@ -153,6 +188,45 @@ CASES = {
     # A directory as the record file: refused before anything is sent.
     "record_unopenable": ("EBONY", 12, "update", SMALL, None, ["update", "--yes", "--record", "WORK"], 21, [],
                           ["Cannot open the record file", "nothing was flashed"], [], "nothing"),
+    "station_empty_download": ("EBONY", 12, "update", dict(SMALL, image_size=0), None,
+                               ["update", "--all", "--yes", "--json"], 21, [], [],
+                               [("summary", {"counts": {"file-problem": 1}, "exitCode": 21})], "nothing"),
+    "station_moss_alone": ("MOSS", 12, "update", SMALL, None, ["update", "--all", "--yes", "--json"], 0, [], [],
+                           [("summary", {"counts": {"installing": 1}, "exitCode": 0})], None),
+    # Two controllers of one model, one file for both.
+    "station_file_one_model": ("EBONY", 12, "update", dict(SMALL, unit="EBONY 12"), None,
+                               ["update", "--all", "--yes", "--file", "FIRMWARE", "--json"], 0, [], [],
+                               [("summary", {"counts": {"installed": 2}, "exitCode": 0})], None),
+    # The file is for the first model found; the CALYX4 comes 1.5 s later.
+    "station_watch_file_two_models": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12 +1500"), None,
+                                      ["watch", "--yes", "--file", "FIRMWARE", "--json"], 5, [], [],
+                                      [("summary", {"counts": {"installed": 1, "several-models": 1},
+                                                    "exitCode": 5})], None),
+    # The manifest writes "13.0" for version 1.3.
+    "station_fractional_version": ("EBONY", 12, "update", dict(SMALL, fractional_versions=True), None,
+                                   ["update", "--all", "--yes", "--json"], 0, [], [],
+                                   [("planned", {"unit": unit("EBONY", "/dev/hidsim1"), "firmware": "1.2"}),
+                                    ("summary", {"counts": {"installed": 1}, "exitCode": 0})], "image"),
+    # Unplugged 1 s into the 4 s download and plugged back a second later:
+    # the unit that waited ends, and the controller back at its path gets
+    # one new unit.
+    "station_watch_replugged": ("EBONY", 12, "update", SLOW_DOWNLOAD, {"unplugAfterMs": 1000, "replugAfterMs": 1000},
+                                ["watch", "--yes", "--json"], 43, [], [],
+                                [("result", {"outcome": "controller-gone",
+                                             "message": "The controller was unplugged before its update started; "
+                                                        "it was not touched and keeps its old firmware."}),
+                                 ("transfer-started", {}), ("result", {"outcome": "installed"}),
+                                 ("summary", {"counts": {"controller-gone": 1, "installed": 1}, "exitCode": 43})],
+                                None),
+    # Both flashed, unplugged and plugged back: the EBONY on the version it
+    # was sent, the CALYX4 on its old one, which is then flashed again.
+    "station_watch_checked": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12"),
+                              [{"unplugAfterMs": 2500, "replugAfterMs": 500, "replugVersion": 13},
+                               {"unplugAfterMs": 2500, "replugAfterMs": 500}],
+                              ["watch", "--yes", "--json"], 130, [], [],
+                              [("tally", {"notVerified": 1}),
+                               ("summary", {"counts": {"installed": 3, "verified": 1, "not-verified": 1},
+                                            "exitCode": 130})], None),
     "usage": ("EBONY", 12, "update", SMALL, None, ["check", "--yes"], 2, [], ["check does not take --yes"], [],
               None),
     "usage_json": ("EBONY", 12, "update", SMALL, None, ["check", "--yes", "--json"], 2, [], [],
@@ -160,11 +234,26 @@ CASES = {
 }
 
 
-# What each unit of a station row must end with, and the files it leaves:
-# one firmware file per model, and the window's update file untouched.
+# What each unit of a station row must end with (a controller plugged in
+# again at its path gets a unit each time), how many of those units sent it
+# a transfer, and the firmware files left in the program directory: one per
+# model downloaded, and the window's update file untouched (None: not checked).
 STATION_RESULTS = {
-    "station_all": {f"EBONY {SERIAL1} /dev/hidsim1": "wrong-md5", f"CALYX4 {SERIAL2} /dev/hidsim2": "installed"},
-    "station_watch": {f"EBONY {SERIAL1} /dev/hidsim1": "installed", f"CALYX4 {SERIAL2} /dev/hidsim2": "installed"},
+    "station_all": ({unit("EBONY", "/dev/hidsim1"): (["wrong-md5"], 1), unit("CALYX4", "/dev/hidsim2"): (["installed"], 1)},
+                    ["CALYX4_13.sb", "EBONY_13.sb"]),
+    "station_watch": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1), unit("CALYX4", "/dev/hidsim2"): (["installed"], 1)},
+                      ["CALYX4_13.sb", "EBONY_13.sb"]),
+    "station_empty_download": ({unit("EBONY", "/dev/hidsim1"): (["file-problem"], 0)}, ["EBONY_13.sb"]),
+    "station_moss_alone": ({unit("MOSS", "/dev/hidsim1"): (["installing"], 1)}, ["MOSS_13.sb"]),
+    "station_file_one_model": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1), unit("EBONY", "/dev/hidsim2"): (["installed"], 1)},
+                               []),
+    "station_watch_file_two_models": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1),
+                                       unit("CALYX4", "/dev/hidsim2"): (["several-models"], 0)}, []),
+    "station_fractional_version": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1)}, None),
+    "station_watch_replugged": ({unit("EBONY", "/dev/hidsim1"): (["controller-gone", "installed"], 1)}, ["EBONY_13.sb"]),
+    "station_watch_checked": ({unit("EBONY", "/dev/hidsim1"): (["installed", "verified"], 1),
+                               unit("CALYX4", "/dev/hidsim2"): (["installed", "not-verified", "installed"], 2)},
+                              ["CALYX4_13.sb", "EBONY_13.sb"]),
 }
 # What the record of station_all holds for each serial number.
 STATION_RECORDS = {
@@ -173,7 +262,37 @@ STATION_RECORDS = {
     SERIAL2: {"model": "CALYX4", "paths": ["/dev/hidsim2"], "outcome": "installed", "exitCode": 0,
               "controller": "installed", "file": "CALYX4_13.sb"},
 }
-STATION_FILES = ["CALYX4_13.sb", "EBONY_13.sb"]
+
+# Files placed in the program directory before the run.
+PLACED = {
+    "update_empty_placed": {"SUPER_MEGA_UPDATE.sb": b""},
+}
+
+# When a case stops the flasher with Ctrl+C: "end" once the controller has
+# received the end report; otherwise after the JSON events that match, and
+# how many of them: "transfer" a tenth of the transfer done (the update file
+# is removed first: stopping does not read it), "library" the closed
+# library's first progress, "completed" the transfer-completed event,
+# "result" a unit's result.
+INTERRUPTS = {
+    "update_interrupted": ("transfer", 1),
+    "update_pair_interrupted": ("transfer", 1),
+    "update_interrupted_after_end": ("end", 1),
+    "update_interrupted_installing": ("completed", 1),
+    "update_moss_interrupted_in_library": ("library", 1),
+    "station_watch": ("result", 2),
+    "station_watch_file_two_models": ("result", 2),
+    "station_watch_replugged": ("result", 2),
+    "station_watch_checked": ("result", 5),
+}
+
+
+def interrupts_at(kind, event):
+    if kind == "transfer":
+        return event["event"] == "progress" and event["phase"] == "transfer" and event["percent"] >= 10
+    if kind == "library":
+        return event["event"] == "progress" and event["phase"] == "transfer"
+    return event["event"] == {"completed": "transfer-completed", "result": "result"}[kind]
 
 
 def expect(condition, message):
@@ -197,47 +316,46 @@ def adjust_devices(run, edit):
 
 
 def run_flasher(run, arguments, interrupt):
-    """Runs the flasher to its end; returns (exit code, stdout, stderr).
-    Sends SIGINT with `interrupt` "transfer" once a tenth of the transfer is
-    done (after removing the update file), with "end" once the controller
-    has received the end report."""
+    """Runs the flasher to its end, sending SIGINT as `interrupt` (an entry
+    of INTERRUPTS, or None) says; returns (exit code, stdout, stderr)."""
     process = subprocess.Popen([run.program, *arguments], cwd=run.work, env=run.environment(),
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    lines = []
-    if interrupt == "transfer":
-        for line in process.stdout:
-            lines.append(line)
-            event = json.loads(line)
-            if event["event"] == "progress" and event["phase"] == "transfer" and event["percent"] >= 10:
-                (run.program_dir / "updater.sb").unlink()
-                process.send_signal(signal.SIGINT)
-                break
-    elif interrupt == "station":
-        results = 0
-        for line in process.stdout:
-            lines.append(line)
-            results += json.loads(line)["event"] == "result"
-            if results == 2:
-                process.send_signal(signal.SIGINT)
-                break
-        # The rest from the same buffered reader: communicate() reads the
-        # pipe beneath it and would miss what this loop read ahead.
+    if not interrupt:
         try:
-            process.wait(timeout=30)
+            out, err = process.communicate(timeout=30)
         except subprocess.TimeoutExpired:
             process.kill()
-            raise Failure("the flasher did not end within 30 s after Ctrl+C") from None
-        lines.append(process.stdout.read())
-    elif interrupt == "end":
+            raise Failure("the flasher did not end within 30 s") from None
+        return process.returncode, out.decode(), err.decode()
+
+    kind, count = interrupt
+    lines = []
+    if kind == "end":
         while len(run.received_reports()) < len(run.served_image()) // reports.DATA_BYTES + 2:
             time.sleep(0.02)
-        process.send_signal(signal.SIGINT)
+    else:
+        # A flasher that never gets there would keep the loop waiting.
+        watchdog = threading.Timer(30, process.kill)
+        watchdog.start()
+        for line in process.stdout:
+            lines.append(line)
+            count -= interrupts_at(kind, json.loads(line))
+            if count == 0:
+                break
+        watchdog.cancel()
+        expect(count == 0, f"the flasher ended or was killed before Ctrl+C was due:\n{b''.join(lines).decode()}")
+        if kind == "transfer":
+            (run.program_dir / "updater.sb").unlink()
+    process.send_signal(signal.SIGINT)
+    # The rest from the same buffered reader: communicate() reads the pipe
+    # beneath it and would miss what the loop above read ahead.
     try:
-        out, err = process.communicate(timeout=30)
+        process.wait(timeout=30)
     except subprocess.TimeoutExpired:
         process.kill()
-        raise Failure("the flasher did not end within 30 s") from None
-    return process.returncode, (b"".join(lines) + out).decode(), err.decode()
+        raise Failure("the flasher did not end within 30 s after Ctrl+C") from None
+    lines.append(process.stdout.read())
+    return process.returncode, b"".join(lines).decode(), process.stderr.read().decode()
 
 
 def check_events(stdout, expected):
@@ -278,20 +396,25 @@ def check_received(run, layout_model, expected):
     expect(1 < len(received) < data_reports, f"{len(received)} reports for a transfer stopped early")
 
 
-def check_station(run, stdout, outcomes):
-    """One result per unit, each unit's transfer once, every line naming
-    its unit; the firmware in a file per model."""
+def check_station(run, stdout, expected):
+    """Each unit's results in order, its transfers, every line naming its
+    unit; the firmware in a file per model."""
+    units, files = expected
     events = [json.loads(line) for line in stdout.splitlines()]
-    results = {e["unit"]: e["outcome"] for e in events if e["event"] == "result"}
+    results = {}
+    for event in events:
+        if event["event"] == "result":
+            results.setdefault(event["unit"], []).append(event["outcome"])
+    outcomes = {unit: outcomes for unit, (outcomes, _) in units.items()}
     expect(results == outcomes, f"unit results {results}, expected {outcomes}")
-    expect(len([e for e in events if e["event"] == "result"]) == len(outcomes), "more than one result for a unit")
-    for unit in outcomes:
+    for unit, (_, transfers) in units.items():
         started = [e for e in events if e["event"] == "transfer-started" and e["unit"] == unit]
-        expect(len(started) == 1, f"{unit} was flashed {len(started)} times")
+        expect(len(started) == transfers, f"{unit} was flashed {len(started)} times, expected {transfers}")
     expect(all("unit" in e for e in events if e["event"] not in ("watching", "tally", "summary")),
            "an event without its unit")
-    firmware = sorted(p.name for p in run.program_dir.glob("*.sb"))
-    expect(firmware == STATION_FILES, f"firmware files {firmware}, expected {STATION_FILES}")
+    if files is not None:
+        firmware = sorted(p.name for p in run.program_dir.glob("*.sb"))
+        expect(firmware == files, f"firmware files {firmware}, expected {files}")
 
 
 def check_record(run, expected):
@@ -332,14 +455,14 @@ def run_case(tools, work, name):
         (run.work / "empty.sb").write_bytes(b"")
         arguments = [{"FIRMWARE": str(run.scenario_dir / "firmware.sb"), "EMPTY": str(run.work / "empty.sb"),
                       "OUTPUT": str(run.work / "device.log"), "WORK": str(run.work)}.get(a, a) for a in arguments]
+        for placed, content in PLACED.get(name, {}).items():
+            (run.program_dir / placed).write_bytes(content)
         if name == "log_unwritable":
             now = time.time()
             for second in range(15):
                 name_taken = time.strftime("%Y-%m-%d_%H_%M_%S_log.enc", time.localtime(now + second))
                 (run.program_dir / name_taken).mkdir()
-        interrupt = {"update_interrupted": "transfer", "update_interrupted_after_end": "end",
-                     "station_watch": "station"}.get(name)
-        exit_code, stdout, stderr = run_flasher(run, arguments, interrupt)
+        exit_code, stdout, stderr = run_flasher(run, arguments, INTERRUPTS.get(name))
         print(f"exit code {exit_code}\n--- stdout\n{stdout}--- stderr\n{stderr}---")
 
         expect(exit_code == code, f"exit code {exit_code}, expected {code}")
@@ -364,6 +487,11 @@ def run_case(tools, work, name):
         # Last: the report runs leave program logs of their own.
         if name == "station_all":
             check_record(run, STATION_RECORDS)
+        if name == "station_watch_checked":
+            lines = [json.loads(line) for line in (run.program_dir / "records.jsonl").read_text().splitlines()]
+            outcomes = {serial: [r["outcome"] for r in lines if r["serial"] == serial] for serial in (SERIAL1, SERIAL2)}
+            expect(outcomes == {SERIAL1: ["installed", "verified"], SERIAL2: ["installed", "not-verified", "installed"]},
+                   f"recorded {outcomes}")
     finally:
         run.stop()
 

@@ -54,7 +54,8 @@ class UpdaterRun:
 
     def __init__(self, tools, work, model, version, outcome, **server_options):
         """server_options: image_size, apply_ms, download_ms, unit (a list
-        for several); the demo's own values where not given."""
+        for several), fractional_versions=True; the demo's own values where
+        not given."""
         self.tools = tools
         self.work = pathlib.Path(work)
         shutil.rmtree(self.work, ignore_errors=True)
@@ -68,7 +69,7 @@ class UpdaterRun:
         self.server_args = ["--dir", self.scenario_dir, "--outcome", outcome]
         for name, values in server_options.items():
             for value in values if isinstance(values, list) else [values]:
-                self.server_args += ["--" + name.replace("_", "-"), value]
+                self.server_args += ["--" + name.replace("_", "-")] + ([] if value is True else [value])
         self.server_args += [model, version]
         self.server = self.updater = None
         self.server_output = self.updater_output = None

@@ -218,7 +218,8 @@ private slots:
              "silent": true, "log": "aGVsbG8=", "product": null, "manufacturer": "Other",
              "listings": 2, "reportsTransferComplete": false, "sendsVersionReport": false,
              "openFails": true, "unplugAfterWrites": 40, "writePacing": "occasionalStall",
-             "attachAfterMs": 2500},
+             "attachAfterMs": 2500, "unplugAfterMs": 3000, "replugAfterMs": 400, "replugVersion": 22,
+             "libraryBytesPerSecond": 65536},
             {"model": 0}]})", QStringLiteral("/base"), &error);
         QVERIFY2(config, qPrintable(error));
         QCOMPARE(config->recordFile, QStringLiteral("/base/out.txt"));
@@ -241,6 +242,10 @@ private slots:
         QCOMPARE(full.unplugAfterWrites, 40);
         QCOMPARE(full.writePacing, HidSim::WritePacing::OccasionalStall);
         QCOMPARE(full.attachAfterMs, 2500);
+        QCOMPARE(full.unplugAfterMs, 3000);
+        QCOMPARE(full.replugAfterMs, 400);
+        QCOMPARE(full.replugVersion, std::optional<quint8>(22));
+        QCOMPARE(full.libraryBytesPerSecond, 65536);
 
         const HidSim::ConfiguredDevice &plain = config->devices.at(1);
         QCOMPARE(plain.description.productId, modelForUnitType(0)->productId);
@@ -252,6 +257,7 @@ private slots:
         QCOMPARE(plain.unplugAfterWrites, 0);
         QCOMPARE(plain.writePacing, HidSim::WritePacing::Immediate);
         QCOMPARE(plain.attachAfterMs, 0);
+        QVERIFY(plain.unplugAfterMs == 0 && plain.replugAfterMs == 0 && !plain.replugVersion);
     }
 
     void configParsingRejects_data()
@@ -271,6 +277,12 @@ private slots:
         QTest::newRow("missing log file") << device(R"("model": 0, "logFile": "none.log")") << QStringLiteral("logFile");
         QTest::newRow("pacing") << device(R"("model": 0, "writePacing": "usb frame")") << QStringLiteral("\"writePacing\"");
         QTest::newRow("negative delay") << device(R"("model": 0, "attachAfterMs": -5)") << QStringLiteral("\"attachAfterMs\"");
+        QTest::newRow("unplugged before attached") << device(R"("model": 0, "attachAfterMs": 50, "unplugAfterMs": 50)")
+                                                   << QStringLiteral("\"unplugAfterMs\"");
+        QTest::newRow("replugged, never unplugged") << device(R"("model": 0, "replugAfterMs": 50)")
+                                                    << QStringLiteral("\"replugAfterMs\"");
+        QTest::newRow("version without replug") << device(R"("model": 0, "unplugAfterMs": 50, "replugVersion": 20)")
+                                                << QStringLiteral("\"replugVersion\"");
         QTest::newRow("devices") << QByteArray(R"({"devices": {"model": 0}})") << QStringLiteral("\"devices\"");
     }
 

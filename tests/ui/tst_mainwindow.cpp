@@ -306,6 +306,13 @@ void TestMainWindow::sessionReportsShown_data()
         "Transfer: in progress|100/100 on|Update:|0/100 off|connect on, update on", "Error",
         "The connection with the controller was lost while it was applying the update, so the result is unknown.\n"
         "Reconnect the controller and press Connect to read its version.", false, 2);
+    // A third tick reads the controller's statusTransferComplete: lost while
+    // it reported applying the update.
+    row("transferFailed ConnectionLost while applying", ebony, "transferFailed ConnectionLost",
+        "Transfer: completed|100/100 off|Update: in progress. Do not power off device!|0/100 on|connect on, update on",
+        "Error",
+        "The connection with the controller was lost while it was applying the update, so the result is unknown.\n"
+        "Reconnect the controller and press Connect to read its version.", false, 3);
     // Before the end report it keeps its firmware: nothing is being applied.
     row("transferFailed ConnectionLost in mid-transfer", ebony, "transferFailed ConnectionLost",
         "Transfer:|0/100 off|Update:|0/100 off|connect on, update on", "Error HID device", retry, false, 1);

@@ -3,6 +3,8 @@
 #include "benchsupport.h"
 #include "hidsim.h"
 #include "processusage.h"
+#include "record/flashrecord.h"
+#include "record/recordfile.h"
 #include "session/unitupdate.h"
 
 #include <QCoreApplication>
@@ -34,11 +36,15 @@ struct RunResult
     int installed = 0;  // units that reported the update finished with the whole image
 };
 
-std::optional<RunResult> runOnce(const QString &program, int units, const QString &imageFile)
+std::optional<RunResult> runOnce(const QString &program, int units, const QString &imageFile,
+                                 const QString &recordFile = QString())
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(program, { QStringLiteral("--units-child"), QString::number(units), imageFile });
+    QStringList arguments { QStringLiteral("--units-child"), QString::number(units), imageFile };
+    if (!recordFile.isEmpty())
+        arguments.append(recordFile);
+    child.start(program, arguments);
     child.waitForFinished(-1);
     const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split('\n').last().split(' ');
     if (child.exitCode() != 0 || fields.size() != 6)
@@ -119,11 +125,38 @@ void printTable(const QString &program, const QList<int> &unitCounts, qint64 ima
                .arg(lastRatio >= 1 ? QStringLiteral("meets") : QStringLiteral("MISSES"))
                .arg(lastRatio, 0, 'f', 2)
                .arg(lastBeyondImage, 0, 'f', 2);
+
+    // The record as a station keeps it: a line per unit, hashed, locked,
+    // appended and flushed to the disk as each unit ends. Off and on in
+    // turn, twice, so that a drift of the machine shows.
+    const QString recordFile = dir.filePath(QStringLiteral("records.jsonl"));
+    double paceOff = 0, paceOn = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (const bool recording : { false, true }) {
+            const auto result = runOnce(program, lastUnits, imageFile, recording ? recordFile : QString());
+            if (result && result->wallSeconds > 0)
+                (recording ? paceOn : paceOff) += result->reports / result->wallSeconds;
+        }
+    }
+    const double cost = paceOff > 0 ? (1 - paceOn / paceOff) * 100 : 0;
+    out << QStringLiteral("  with %1 units and the record: %2 reports/s against %3 without, a cost of %4 % "
+                          "(target: at most 1 %)\n")
+               .arg(lastUnits)
+               .arg(paceOn / 2, 0, 'f', 0)
+               .arg(paceOff / 2, 0, 'f', 0)
+               .arg(cost, 0, 'f', 2);
     out.flush();
 }
 
-int runChild(int units, const QString &imageFile)
+int runChild(int units, const QString &imageFile, const QString &recordFile)
 {
+    std::optional<RecordFile> record;
+    if (!recordFile.isEmpty()) {
+        QString error;
+        record.emplace(recordFile);
+        if (!record->open(&error))
+            return 1;
+    }
     HidSim::reset();
     std::vector<HidSim::Controller> controllers;
     for (int i = 0; i < units; ++i) {
@@ -151,8 +184,26 @@ int runChild(int units, const QString &imageFile)
         UnitUpdate *unit = unitUpdates.back().get();
         QObject::connect(unit, &UnitUpdate::transferCompleted, qApp,
                          [&completedAtNs, i] { completedAtNs[i] = Bench::nowNs(); });
-        QObject::connect(unit, &UnitUpdate::finished, qApp, [&results, &running, i](const UpdateResult &result) {
+        QObject::connect(unit, &UnitUpdate::finished, qApp, [&, i, entry](const UpdateResult &result) {
             results[i] = result;
+            if (record) {
+                FlashRecord line;
+                line.started = line.ended = QDateTime::currentDateTimeUtc();
+                line.unitType = entry.unitType;
+                line.paths = QStringList { QString::fromLatin1(entry.paths.first()) };
+                const ImageDigest digest = ImageDigest::of(result.imagePath);
+                line.file = result.imagePath;
+                line.size = digest.size;
+                line.md5 = digest.md5;
+                line.sha256 = digest.sha256;
+                line.outcome = result.succeeded() ? QStringLiteral("installed") : QStringLiteral("failed");
+                line.controller = UpdateResultText::holdsName(result.holds);
+                line.reportsSent = result.reportsSent;
+                line.reports = result.reportCount;
+                QString error;
+                if (!record->append(line.jsonLine(), &error))
+                    std::fprintf(stderr, "record: %s\n", qPrintable(error));
+            }
             if (--running == 0)
                 QCoreApplication::quit();
         });

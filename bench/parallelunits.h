@@ -18,9 +18,10 @@ namespace ParallelUnits {
 void printTable(const QString &program, const QList<int> &unitCounts, qint64 imageBytes);
 
 // The child of one run: transfers the image in `imageFile` to `units`
-// controllers and prints one line of figures for printTable. Returns the
-// process's exit code.
-int runChild(int units, const QString &imageFile);
+// controllers and prints one line of figures for printTable; with a
+// `recordFile`, appends each unit's record to it as a station does.
+// Returns the process's exit code.
+int runChild(int units, const QString &imageFile, const QString &recordFile = QString());
 
 } // namespace ParallelUnits
 

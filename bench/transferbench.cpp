@@ -292,7 +292,8 @@ int main(int argc, char *argv[])
         return memoryChild();
     const int unitsChild = arguments.indexOf(QStringLiteral("--units-child"));
     if (unitsChild > 0 && unitsChild + 2 < arguments.size())
-        return ParallelUnits::runChild(arguments[unitsChild + 1].toInt(), arguments[unitsChild + 2]);
+        return ParallelUnits::runChild(arguments[unitsChild + 1].toInt(), arguments[unitsChild + 2],
+                                       arguments.value(unitsChild + 3));
 
     qint64 rateBytes = 300 * 1024;
     QList<qint64> memorySizes { 1024 * 1024, 15000000 };

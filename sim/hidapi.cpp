@@ -152,8 +152,7 @@ int HID_API_EXPORT_CALL hid_get_product_string(hid_device *dev, wchar_t *string,
 
 int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device *dev, wchar_t *string, size_t maxlen)
 {
-    // The virtual devices have no serial number.
-    return copyString(dev, std::nullopt, string, maxlen);
+    return dev ? copyString(dev, dev->controller->description().serialNumber, string, maxlen) : -1;
 }
 
 HID_API_EXPORT const wchar_t *HID_API_CALL hid_error(hid_device *dev)

@@ -52,6 +52,9 @@ struct DeviceDescription
     std::optional<std::wstring> product = std::wstring(L"Tavoro HID");  // nullopt: NULL string
     std::optional<std::wstring> manufacturer = std::wstring(L"Tavoro");
     std::string path;      // empty: a unique path is made up
+    // Empty: one of its own is made up from the path, so that a device
+    // plugged in again at its path has it again; nullopt: none (NULL).
+    std::optional<std::wstring> serialNumber = std::wstring();
     int listings = 1;      // entries per enumeration (real devices list one per usage)
 };
 

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,11 +45,24 @@ hid_device_info *newEntry(const DeviceDescription &description, int listing)
     entry->release_number = 0x0100;
     entry->manufacturer_string = copyOf(description.manufacturer);
     entry->product_string = copyOf(description.product);
+    entry->serial_number = copyOf(description.serialNumber);
     entry->usage_page = vendorUsagePage;
     entry->usage = static_cast<unsigned short>(listing + 1);
     entry->interface_number = 0;
     entry->bus_type = HID_API_BUS_USB;
     return entry;
+}
+
+// "TV" and eight hex digits of the path's FNV-1a hash, as real serial
+// numbers look: the same path gives the same serial number.
+std::wstring madeUpSerial(const std::string &path)
+{
+    std::uint32_t hash = 2166136261u;
+    for (const unsigned char c : path)
+        hash = (hash ^ c) * 16777619u;
+    wchar_t text[16];
+    std::swprintf(text, 16, L"TV%08X", unsigned(hash));
+    return text;
 }
 
 void applyConfiguration(StandardController &controller, const ConfiguredDevice &device)
@@ -114,6 +128,8 @@ std::shared_ptr<StandardController> Registry::attachLocked(DeviceDescription des
 {
     if (description.path.empty())
         description.path = "/dev/hidsim" + std::to_string(++pathsMadeUp);
+    if (description.serialNumber && description.serialNumber->empty())
+        description.serialNumber = madeUpSerial(description.path);
     auto controller = std::make_shared<StandardController>(description, settings);
     if (recorder) {
         std::shared_ptr<ReportRecorder> target = recorder;
@@ -264,7 +280,8 @@ hid_device *Registry::open(unsigned short vendorId, unsigned short productId, co
                                   .toStdWString();
     for (const auto &controller : devices) {
         const DeviceDescription &description = controller->description();
-        if (description.vendorId == vendorId && description.productId == productId && !serialNumber
+        const bool serialMatches = !serialNumber || (description.serialNumber && *description.serialNumber == serialNumber);
+        if (description.vendorId == vendorId && description.productId == productId && serialMatches
             && controller->isPresent())
             return openController(controller, name);
     }

@@ -48,7 +48,7 @@ public:
     static void freeEnumeration(hid_device_info *entries);
 
     // hid_open_path and hid_open: a new handle, or nullptr with the reason
-    // in lastError(). hid_open matches no serial number: the devices have none.
+    // in lastError(). hid_open matches the serial number when one is given.
     hid_device *open(const char *path);
     hid_device *open(unsigned short vendorId, unsigned short productId, const wchar_t *serialNumber);
 

@@ -134,6 +134,7 @@ std::optional<ConfiguredDevice> parseDevice(const QJsonObject &object, int index
     device.description.productId = model->productId;
     device.description.product = wideStringOrNull(fields, QStringLiteral("product"), L"Tavoro HID");
     device.description.manufacturer = wideStringOrNull(fields, QStringLiteral("manufacturer"), L"Tavoro");
+    device.description.serialNumber = wideStringOrNull(fields, QStringLiteral("serial"), std::wstring());
     device.description.listings = fields.integer(QStringLiteral("listings"), 1, 16, 1);
 
     ControllerSettings &settings = device.settings;

@@ -41,6 +41,12 @@ const QList<Option> &options()
         { "timeout", 0, "SECONDS",
           QT_TRANSLATE_NOOP("CommandLine", "wait at most SECONDS for each answer of the controller (default 300)") },
         { "output", 'o', "FILE", QT_TRANSLATE_NOOP("CommandLine", "also copy the device log to FILE") },
+        { "serial", 0, "SN", QT_TRANSLATE_NOOP("CommandLine", "the controller with this USB serial number (as \"list\" shows it)") },
+        { "record", 0, "FILE", QT_TRANSLATE_NOOP("CommandLine", "the record file of every attempt (default: records.jsonl in the program directory)") },
+        { "station", 0, "NAME", QT_TRANSLATE_NOOP("CommandLine", "the station's name in the record (default: the host name)") },
+        { "operator", 0, "NAME", QT_TRANSLATE_NOOP("CommandLine", "the operator's name in the record") },
+        { "since", 0, "DATE", QT_TRANSLATE_NOOP("CommandLine", "only attempts started from DATE on (2024-05-01, or with a time, UTC)") },
+        { "format", 0, "FORMAT", QT_TRANSLATE_NOOP("CommandLine", "text, csv, junit or json (default text)") },
         { "help", 'h', nullptr, QT_TRANSLATE_NOOP("CommandLine", "show this help") },
     };
     return table;
@@ -54,6 +60,19 @@ const Option *findOption(const QString &argument)
             return &option;
     }
     return nullptr;
+}
+
+// A date is midnight UTC; a date and time without a zone is UTC too.
+QDateTime sinceTime(const QString &value)
+{
+    QDateTime time = QDateTime::fromString(value, Qt::ISODateWithMs);
+    if (!time.isValid()) {
+        const QDate date = QDate::fromString(value, Qt::ISODate);
+        time = date.isValid() ? QDateTime(date, QTime(0, 0), Qt::UTC) : QDateTime();
+    } else if (time.timeSpec() == Qt::LocalTime) {
+        time.setTimeSpec(Qt::UTC);
+    }
+    return time;
 }
 
 bool takes(const Option &option, const CommandSpec &command)
@@ -129,6 +148,24 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
             request.file = value;
         else if (name == QLatin1String("output"))
             request.output = value;
+        else if (name == QLatin1String("serial"))
+            request.serial = value;
+        else if (name == QLatin1String("record"))
+            request.records.append(value);
+        else if (name == QLatin1String("station"))
+            request.station = value;
+        else if (name == QLatin1String("operator"))
+            request.operatorName = value;
+        else if (name == QLatin1String("format")) {
+            request.format = value;
+            if (!QStringList { QStringLiteral("text"), QStringLiteral("csv"), QStringLiteral("junit"), QStringLiteral("json") }
+                     .contains(value) && problem.isEmpty())
+                problem = tr("%1 needs text, csv, junit or json").arg(argument);
+        } else if (name == QLatin1String("since")) {
+            request.since = sinceTime(value);
+            if (!request.since.isValid() && problem.isEmpty())
+                problem = tr("%1 needs a date such as 2024-05-01 or 2024-05-01T08:00").arg(argument);
+        }
         else if (name == QLatin1String("timeout")) {
             bool number = false;
             request.timeoutSeconds = value.toInt(&number);
@@ -153,6 +190,12 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
     }
     if (problem.isEmpty() && request.all && !request.device.isEmpty())
         problem = tr("--all and --device exclude each other");
+    if (problem.isEmpty() && !request.serial.isEmpty() && (request.all || !request.device.isEmpty()))
+        problem = tr("--serial excludes --all and --device");
+    if (problem.isEmpty() && request.records.size() > 1 && request.command != QLatin1String("report"))
+        problem = tr("%1 takes one --record").arg(request.command);
+    if (problem.isEmpty() && given.contains(findOption(QStringLiteral("--station"))) && request.station.trimmed().isEmpty())
+        problem = tr("--station needs a name");
     if (!problem.isEmpty()) {
         *error = problem;
         return std::nullopt;

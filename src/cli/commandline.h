@@ -1,6 +1,7 @@
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +18,12 @@ struct FlashRequest
     QString device;       // a HID path; empty: the only attached controller
     QString file;         // update: send this file instead of the offered firmware
     QString output;       // log: also copy the device log here
+    QString serial;       // the controller with this USB serial number; empty: as --device says
+    QStringList records;  // --record: the record file (update, watch: one); empty: records.jsonl
+    QString station;      // the station's name in the record; empty: the host name
+    QString operatorName; // --operator, in the record; empty: left out
+    QDateTime since;      // report: records started from then on; invalid: all
+    QString format = QStringLiteral("text");  // report: text, csv, junit, json
     int timeoutSeconds = defaultTimeoutSeconds;  // update: the longest wait for the controller's verdict
 
     // Far longer than a real installation takes.

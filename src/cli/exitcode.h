@@ -51,6 +51,7 @@ struct StationTally
     int done = 0;
     int failed = 0;
     int inProgress = 0;
+    int notVerified = 0;  // back on the old firmware after an installed result
 
     void addEnded(ExitCode code);
 };

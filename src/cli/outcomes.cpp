@@ -48,6 +48,13 @@ Outcome noControllerAt(const QString &path)
                    tr("No controller at %1: run tavoro-flash list to see the attached ones.").arg(path));
 }
 
+Outcome noControllerWithSerial(const QString &serial)
+{
+    return outcome(ExitCode::NoController, QStringLiteral("no-controller"),
+                   tr("No controller with the serial number %1: run tavoro-flash list to see the attached ones.")
+                       .arg(serial));
+}
+
 // The choice is the user's, never a guess.
 Outcome severalControllers(int count)
 {
@@ -157,6 +164,35 @@ Outcome leftBeforeStart()
     return outcome(ExitCode::ControllerGone, QStringLiteral("controller-gone"),
                    tr("The controller was unplugged before its update started; it was not touched and keeps its "
                       "old firmware."));
+}
+
+Outcome verified(const QString &firmware)
+{
+    return outcome(ExitCode::Success, QStringLiteral("verified"),
+                   tr("Plugged in again, the controller runs firmware %1, as it was sent.").arg(firmware));
+}
+
+Outcome notVerified(const QString &firmware, const QString &expected)
+{
+    return outcome(ExitCode::InstallFailed, QStringLiteral("not-verified"),
+                   tr("Plugged in again, the controller runs firmware %1, not %2 as it was sent: it did not "
+                      "install the update and is flashed again.")
+                       .arg(firmware, expected));
+}
+
+Outcome recordNotOpened(const QString &path, const QString &reason)
+{
+    return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   tr("Cannot open the record file %1 for appending (%2): nothing was flashed. Give a writable "
+                      "file with --record.")
+                       .arg(path, reason));
+}
+
+Outcome recordNotWritten(const QString &path, const QString &reason, const QString &ended)
+{
+    return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
+                   tr("Cannot write to the record file %1 (%2): no further controller is flashed. %3")
+                       .arg(path, reason, ended).trimmed());
 }
 
 Outcome pairHasNoLog()

@@ -31,6 +31,7 @@ QString openFailure(const QString &reason);
 Outcome listed(int count);
 Outcome noController();
 Outcome noControllerAt(const QString &path);
+Outcome noControllerWithSerial(const QString &serial);
 Outcome severalControllers(int count);
 // The controller at `path` could not be opened, for hidapi's `reason`.
 Outcome noAccess(const QByteArray &path, const QString &reason);
@@ -59,6 +60,14 @@ Outcome severalModels(const QString &file);
 Outcome mossNotAlone();
 // Unplugged while its unit waited for the firmware.
 Outcome leftBeforeStart();
+// Back after an installed result: on the version it was sent, or on another.
+Outcome verified(const QString &firmware);
+Outcome notVerified(const QString &firmware, const QString &expected);
+
+// The record file.
+Outcome recordNotOpened(const QString &path, const QString &reason);
+// The attempt ended with `ended`, but its record could not be written.
+Outcome recordNotWritten(const QString &path, const QString &reason, const QString &ended);
 
 // The device log.
 Outcome pairHasNoLog();

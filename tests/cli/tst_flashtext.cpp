@@ -68,6 +68,17 @@ void TestFlashText::commandLine_data()
     row("station", QStringLiteral("watch --file fw.sb --timeout 60"), QStringLiteral("watch|0|0||fw.sb||60"));
     row("station for one controller", QStringLiteral("watch --device /dev/hidraw3"),
         QStringLiteral("error: watch does not take --device"));
+    row("serial", QStringLiteral("update --serial TV0001 --record r.jsonl --station A --operator B"),
+        QStringLiteral("update|0|0||||300"));
+    row("serial and device", QStringLiteral("check --serial TV0001 -d /dev/hidraw3"),
+        QStringLiteral("error: --serial excludes --all and --device"));
+    row("two records for an update", QStringLiteral("update --record a --record b"),
+        QStringLiteral("error: update takes one --record"));
+    row("empty station", QStringLiteral("watch --station="), QStringLiteral("error: --station needs a name"));
+    row("report of two files", QStringLiteral("report --record a --record b --since 2024-05-01 --format junit"),
+        QStringLiteral("report|0|0||||300"));
+    row("report format", QStringLiteral("report --format xls"), QStringLiteral("error: --format needs text, csv"));
+    row("report since", QStringLiteral("report --since yesterday"), QStringLiteral("error: --since needs a date"));
 }
 
 void TestFlashText::commandLine()

@@ -12,6 +12,9 @@ output, the program log and what the controllers received.
 
 import argparse
 import base64
+import csv
+import hashlib
+import io
 import json
 import pathlib
 import signal
@@ -20,6 +23,8 @@ import sys
 import threading
 import time
 import traceback
+
+from xml.etree import ElementTree
 
 import reports
 from desktop import Failure
@@ -34,6 +39,25 @@ INSTALLING = dict(image_size=30017, apply_ms=600000, download_ms=0)
 SLOW_DOWNLOAD = dict(image_size=30017, apply_ms=300, download_ms=4000)
 DEVICE_LOG = bytes(range(256)) * 3 + b"end of log"
 UDEV_ADVICE = "70-tavoro-updater.rules"
+# A station name a spreadsheet would run as a formula, with a quote and a line break.
+HOSTILE_STATION = '=HYPERLINK("x")\nbench 2'
+
+
+def sim_serial(path):
+    """The serial number the simulator makes up for a device at `path`:
+    "TV" and the FNV-1a hash of the path in hex."""
+    value = 2166136261
+    for byte in path.encode():
+        value = ((value ^ byte) * 16777619) & 0xFFFFFFFF
+    return f"TV{value:08X}"
+
+
+SERIAL1, SERIAL2 = sim_serial("/dev/hidsim1"), sim_serial("/dev/hidsim2")
+
+
+def unit(model, path):
+    """How a station names the simulated controller at `path`."""
+    return f"{model} {sim_serial(path)} {path}"
 
 # name: model, version, server outcome, scenario size, edits of the
 # simulated devices, arguments, exit code, lines expected on standard
@@ -155,15 +179,25 @@ CASES = {
                    ["did not send its whole log"], [], None),
     # A station: every controller at once, each with its model's firmware.
     "station_all": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12"), [{"verdict": 12}, {}],
-                    ["update", "--all", "--yes", "--json"], 41, [], [],
-                    [("planned", {"unit": "CALYX4 /dev/hidsim2", "offered": "1.3"}),
-                     ("planned", {"unit": "EBONY /dev/hidsim1", "offered": "1.3"}),
+                    ["update", "--all", "--yes", "--json", "--station", HOSTILE_STATION, "--operator", "ana"], 41, [], [],
+                    [("controller", {"model": "CALYX4", "serial": SERIAL2}),
+                     ("planned", {"unit": f"CALYX4 {SERIAL2} /dev/hidsim2", "offered": "1.3"}),
+                     ("planned", {"unit": f"EBONY {SERIAL1} /dev/hidsim1", "offered": "1.3"}),
                      ("summary", {"counts": {"installed": 1, "wrong-md5": 1}, "exitCode": 41})], None),
     # The second controller is plugged in 1.5 s after the first look.
     "station_watch": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12 +1500"), None,
                       ["watch", "--yes", "--json"], 130, [], [],
                       [("watching", {}), ("tally", {"done": 2, "failed": 0}),
                        ("summary", {"counts": {"installed": 2}, "exitCode": 130})], None),
+    # --serial chooses a controller as --device does.
+    "update_serial": ("EBONY", 12, "update", SMALL, "second", ["update", "--serial", SERIAL1, "--yes", "--json"], 0,
+                      [], [], [("controller", {"model": "EBONY", "serial": SERIAL1, "paths": ["/dev/hidsim1"]}),
+                               ("result", {"exitCode": 0, "outcome": "installed"})], None),
+    "list_serial_text": ("EBONY", 12, "update", SMALL, None, ["list"], 0,
+                         [f"EBONY  firmware 1.2  /dev/hidsim1  serial {SERIAL1}"], [], [], None),
+    # A directory as the record file: refused before anything is sent.
+    "record_unopenable": ("EBONY", 12, "update", SMALL, None, ["update", "--yes", "--record", "WORK"], 21, [],
+                          ["Cannot open the record file", "nothing was flashed"], [], "nothing"),
     "station_empty_download": ("EBONY", 12, "update", dict(SMALL, image_size=0), None,
                                ["update", "--all", "--yes", "--json"], 21, [], [],
                                [("summary", {"counts": {"file-problem": 1}, "exitCode": 21})], "nothing"),
@@ -181,7 +215,7 @@ CASES = {
     # The manifest writes "13.0" for version 1.3.
     "station_fractional_version": ("EBONY", 12, "update", dict(SMALL, fractional_versions=True), None,
                                    ["update", "--all", "--yes", "--json"], 0, [], [],
-                                   [("planned", {"unit": "EBONY /dev/hidsim1", "firmware": "1.2"}),
+                                   [("planned", {"unit": unit("EBONY", "/dev/hidsim1"), "firmware": "1.2"}),
                                     ("summary", {"counts": {"installed": 1}, "exitCode": 0})], "image"),
     # Unplugged 1 s into the 4 s download and plugged back a second later:
     # the unit that waited ends, and the controller back at its path gets
@@ -194,6 +228,15 @@ CASES = {
                                  ("transfer-started", {}), ("result", {"outcome": "installed"}),
                                  ("summary", {"counts": {"controller-gone": 1, "installed": 1}, "exitCode": 43})],
                                 None),
+    # Both flashed, unplugged and plugged back: the EBONY on the version it
+    # was sent, the CALYX4 on its old one, which is then flashed again.
+    "station_watch_checked": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12"),
+                              [{"unplugAfterMs": 2500, "replugAfterMs": 500, "replugVersion": 13},
+                               {"unplugAfterMs": 2500, "replugAfterMs": 500}],
+                              ["watch", "--yes", "--json"], 130, [], [],
+                              [("tally", {"notVerified": 1}),
+                               ("summary", {"counts": {"installed": 3, "verified": 1, "not-verified": 1},
+                                            "exitCode": 130})], None),
     "usage": ("EBONY", 12, "update", SMALL, None, ["check", "--yes"], 2, [], ["check does not take --yes"], [],
               None),
     "usage_json": ("EBONY", 12, "update", SMALL, None, ["check", "--yes", "--json"], 2, [], [],
@@ -206,18 +249,28 @@ CASES = {
 # a transfer, and the firmware files left in the program directory: one per
 # model downloaded, and the window's update file untouched (None: not checked).
 STATION_RESULTS = {
-    "station_all": ({"EBONY /dev/hidsim1": (["wrong-md5"], 1), "CALYX4 /dev/hidsim2": (["installed"], 1)},
+    "station_all": ({unit("EBONY", "/dev/hidsim1"): (["wrong-md5"], 1), unit("CALYX4", "/dev/hidsim2"): (["installed"], 1)},
                     ["CALYX4_13.sb", "EBONY_13.sb"]),
-    "station_watch": ({"EBONY /dev/hidsim1": (["installed"], 1), "CALYX4 /dev/hidsim2": (["installed"], 1)},
+    "station_watch": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1), unit("CALYX4", "/dev/hidsim2"): (["installed"], 1)},
                       ["CALYX4_13.sb", "EBONY_13.sb"]),
-    "station_empty_download": ({"EBONY /dev/hidsim1": (["file-problem"], 0)}, ["EBONY_13.sb"]),
-    "station_moss_alone": ({"MOSS /dev/hidsim1": (["installing"], 1)}, ["MOSS_13.sb"]),
-    "station_file_one_model": ({"EBONY /dev/hidsim1": (["installed"], 1), "EBONY /dev/hidsim2": (["installed"], 1)},
+    "station_empty_download": ({unit("EBONY", "/dev/hidsim1"): (["file-problem"], 0)}, ["EBONY_13.sb"]),
+    "station_moss_alone": ({unit("MOSS", "/dev/hidsim1"): (["installing"], 1)}, ["MOSS_13.sb"]),
+    "station_file_one_model": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1), unit("EBONY", "/dev/hidsim2"): (["installed"], 1)},
                                []),
-    "station_watch_file_two_models": ({"EBONY /dev/hidsim1": (["installed"], 1),
-                                       "CALYX4 /dev/hidsim2": (["several-models"], 0)}, []),
-    "station_fractional_version": ({"EBONY /dev/hidsim1": (["installed"], 1)}, None),
-    "station_watch_replugged": ({"EBONY /dev/hidsim1": (["controller-gone", "installed"], 1)}, ["EBONY_13.sb"]),
+    "station_watch_file_two_models": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1),
+                                       unit("CALYX4", "/dev/hidsim2"): (["several-models"], 0)}, []),
+    "station_fractional_version": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1)}, None),
+    "station_watch_replugged": ({unit("EBONY", "/dev/hidsim1"): (["controller-gone", "installed"], 1)}, ["EBONY_13.sb"]),
+    "station_watch_checked": ({unit("EBONY", "/dev/hidsim1"): (["installed", "verified"], 1),
+                               unit("CALYX4", "/dev/hidsim2"): (["installed", "not-verified", "installed"], 2)},
+                              ["CALYX4_13.sb", "EBONY_13.sb"]),
+}
+# What the record of station_all holds for each serial number.
+STATION_RECORDS = {
+    SERIAL1: {"model": "EBONY", "paths": ["/dev/hidsim1"], "outcome": "wrong-md5", "exitCode": 41,
+              "controller": "old-firmware", "file": "EBONY_13.sb"},
+    SERIAL2: {"model": "CALYX4", "paths": ["/dev/hidsim2"], "outcome": "installed", "exitCode": 0,
+              "controller": "installed", "file": "CALYX4_13.sb"},
 }
 
 # Files placed in the program directory before the run.
@@ -240,6 +293,7 @@ INTERRUPTS = {
     "station_watch": ("result", 2),
     "station_watch_file_two_models": ("result", 2),
     "station_watch_replugged": ("result", 2),
+    "station_watch_checked": ("result", 5),
 }
 
 
@@ -404,6 +458,35 @@ def check_station(run, stdout, expected):
         expect(firmware == files, f"firmware files {firmware}, expected {files}")
 
 
+def check_record(run, expected):
+    """Every attempt of the run on record, a whole JSON line each, with the
+    image's hashes; the report of it as CSV and JUnit."""
+    lines = (run.program_dir / "records.jsonl").read_text().splitlines()
+    records = {r["serial"]: r for r in map(json.loads, lines)}
+    expect(len(lines) == len(expected) and set(records) == set(expected), f"records {lines}")
+    for serial, fields in expected.items():
+        record = records[serial]
+        image = (run.program_dir / fields["file"]).read_bytes()
+        expect(all(record[k] == v for k, v in fields.items() if k != "file"), f"record {record}, expected {fields}")
+        expect(record["file"].endswith(fields["file"]) and record["size"] == len(image)
+               and record["md5"] == hashlib.md5(image).hexdigest()
+               and record["sha256"] == hashlib.sha256(image).hexdigest(), f"image of {record}")
+        expect(record["station"] == HOSTILE_STATION and record["operator"] == "ana", f"station of {record}")
+        expect(record["firmwareBefore"] == "1.2" and record["offered"] == "1.3" and record["source"] == "downloaded",
+               f"versions of {record}")
+        expect(record["reportsSent"] == record["reports"] == 501, f"reports of {record}")
+    report = subprocess.run([run.program, "report", "--format", "csv"], cwd=run.work, env=run.environment(),
+                            capture_output=True, check=True).stdout.decode()
+    rows = list(csv.DictReader(io.StringIO(report)))
+    expect(len(rows) == len(expected), f"CSV rows {rows}")
+    expect(all(row["station"] == "'" + HOSTILE_STATION for row in rows), f"CSV station cells {rows}")
+    junit = subprocess.run([run.program, "report", "--format", "junit"], cwd=run.work, env=run.environment(),
+                           capture_output=True, check=True).stdout
+    suites = ElementTree.fromstring(junit).findall("testsuite")
+    expect([s.get("name") for s in suites] == [HOSTILE_STATION] and suites[0].get("failures") == "1",
+           f"JUnit suites {junit}")
+
+
 def run_case(tools, work, name):
     model, version, outcome, size, edit, arguments, code, out_lines, err_lines, events, received = CASES[name]
     run = UpdaterRun(tools, work, model, version, outcome, **size)
@@ -412,7 +495,7 @@ def run_case(tools, work, name):
         adjust_devices(run, edit)
         (run.work / "empty.sb").write_bytes(b"")
         arguments = [{"FIRMWARE": str(run.scenario_dir / "firmware.sb"), "EMPTY": str(run.work / "empty.sb"),
-                      "OUTPUT": str(run.work / "device.log")}.get(a, a) for a in arguments]
+                      "OUTPUT": str(run.work / "device.log"), "WORK": str(run.work)}.get(a, a) for a in arguments]
         for placed, content in PLACED.get(name, {}).items():
             (run.program_dir / placed).write_bytes(content)
         if name in ("log_unwritable", "log_unwritable_empty"):
@@ -457,6 +540,14 @@ def run_case(tools, work, name):
         expect(messages[0] == "program started", "the program log does not start with 'program started'")
         expect(any(m.startswith(f"flasher result {code} ") for m in messages),
                "the program log lacks the result")
+        # Last: the report runs leave program logs of their own.
+        if name == "station_all":
+            check_record(run, STATION_RECORDS)
+        if name == "station_watch_checked":
+            lines = [json.loads(line) for line in (run.program_dir / "records.jsonl").read_text().splitlines()]
+            outcomes = {serial: [r["outcome"] for r in lines if r["serial"] == serial] for serial in (SERIAL1, SERIAL2)}
+            expect(outcomes == {SERIAL1: ["installed", "verified"], SERIAL2: ["installed", "not-verified", "installed"]},
+                   f"recorded {outcomes}")
     finally:
         run.stop()
 

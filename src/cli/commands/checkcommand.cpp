@@ -5,9 +5,9 @@
 CommandSpec CheckCommand::spec()
 {
     using C = ExitCode;
-    return { "check", "check [--device PATH] [--json]",
+    return { "check", "check [--device PATH | --serial SN] [--json]",
              QT_TRANSLATE_NOOP("CommandLine", "Asks the download server whether newer firmware is available."),
-             { QStringLiteral("device") },
+             { QStringLiteral("device"), QStringLiteral("serial") },
              { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::FirmwareAvailable, C::NewerUpdater, C::ServerUnreachable, C::ManifestIncomplete, C::Interrupted },
              [](const FlashRequest &request, bool canAsk) -> std::unique_ptr<Command> {
                  return std::make_unique<CheckCommand>(request, canAsk);

@@ -38,6 +38,18 @@ bool Command::refusedToFlash(bool station)
     return refusal.has_value();
 }
 
+bool Command::openRecord()
+{
+    auto keeper = std::make_unique<RecordKeeper>(request);
+    QString error;
+    if (!keeper->open(&error)) {
+        finish(Outcomes::recordNotOpened(keeper->path(), error));
+        return false;
+    }
+    record = std::move(keeper);
+    return true;
+}
+
 ControllerSummary Command::summaryOf(const ControllerEntry &entry, const UpdateSession::Reading &reading)
 {
     ControllerSummary summary;
@@ -45,6 +57,7 @@ ControllerSummary Command::summaryOf(const ControllerEntry &entry, const UpdateS
     summary.model = model ? QLatin1String(model->name) : QString::number(entry.unitType);
     summary.unitType = entry.unitType;
     summary.paths = entry.paths;
+    summary.serial = entry.serial;
     if (reading.opened)
         summary.version = reading.shownVersion;
     else
@@ -71,7 +84,10 @@ void Command::emitProgress(const QString &phase, int percent, int done, int tota
 
 void Command::finish(const Outcome &outcome)
 {
-    finish(outcome, FlashEvents::result(outcome.code, outcome.name, outcome.message));
+    if (done)
+        return;
+    const Outcome shown = recorded(outcome);
+    finish(shown, FlashEvents::result(shown.code, shown.name, shown.message));
 }
 
 void Command::finish(const Outcome &outcome, const FlashEvent &lastEvent)

@@ -2,6 +2,7 @@
 #define COMMAND_H
 
 #include "commandline.h"
+#include "commands/recordkeeper.h"
 #include "console/flashevent.h"
 #include "outcomes.h"
 #include "console/progressline.h"
@@ -69,6 +70,14 @@ protected:
     // is for) a hand-placed update file.
     bool refusedToFlash(bool station = false);
 
+    // A run that flashes opens its record file first: false, after ending
+    // the run (exit 21), when it cannot be opened for appending.
+    bool openRecord();
+    // Called with a run's outcome before its result is shown, once: a
+    // command that records its attempt writes it here, and returns what to
+    // show instead when the record could not be written.
+    virtual Outcome recorded(const Outcome &outcome) { return outcome; }
+
     // `entry` as the user is shown it, with what opening it read.
     static ControllerSummary summaryOf(const ControllerEntry &entry, const UpdateSession::Reading &reading);
     // Opens each of `entries` in turn to show it; returns the first that
@@ -81,6 +90,7 @@ protected:
 
     const FlashRequest request;
     const bool canAsk;
+    std::unique_ptr<RecordKeeper> record;  // opened by openRecord()
 
 private:
     bool done = false;

@@ -3,6 +3,7 @@
 #include "commands/checkcommand.h"
 #include "commands/listcommand.h"
 #include "commands/logcommand.h"
+#include "commands/reportcommand.h"
 #include "commands/updatecommand.h"
 #include "station/watchcommand.h"
 
@@ -16,6 +17,7 @@ const QList<CommandSpec> &commands()
         UpdateCommand::spec(),
         LogCommand::spec(),
         WatchCommand::spec(),
+        ReportCommand::spec(),
     };
     return all;
 }

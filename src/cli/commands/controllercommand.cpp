@@ -7,13 +7,18 @@ bool ControllerCommand::openController()
     const QList<ControllerEntry> entries = UpdateSession::attachedControllers();
     QList<ControllerEntry> matching;
     for (const ControllerEntry &entry : entries) {
-        if (request.device.isEmpty() || entry.paths.contains(request.device.toLocal8Bit()))
+        if (!request.serial.isEmpty() ? entry.serial == request.serial
+                                      : request.device.isEmpty() || entry.paths.contains(request.device.toLocal8Bit()))
             matching.append(entry);
     }
 
     if (matching.isEmpty()) {
-        finish(!request.device.isEmpty() && !entries.isEmpty() ? Outcomes::noControllerAt(request.device)
-                                                               : Outcomes::noController());
+        if (entries.isEmpty())
+            finish(Outcomes::noController());
+        else if (!request.serial.isEmpty())
+            finish(Outcomes::noControllerWithSerial(request.serial));
+        else
+            finish(!request.device.isEmpty() ? Outcomes::noControllerAt(request.device) : Outcomes::noController());
         return false;
     }
     if (matching.size() > 1) {

@@ -22,6 +22,7 @@ protected:
     QString controllerName() const;
     // The path of the controller openController() found.
     QByteArray selectedPath() const { return selected.paths.value(0); }
+    const ControllerEntry &selectedEntry() const { return selected; }
 
     UpdateSession session;
 

@@ -18,9 +18,9 @@ constexpr int logStallMarginMs = 5000;
 CommandSpec LogCommand::spec()
 {
     using C = ExitCode;
-    return { "log", "log [--output FILE] [--device PATH] [--json]",
+    return { "log", "log [--output FILE] [--device PATH | --serial SN] [--json]",
              QT_TRANSLATE_NOOP("CommandLine", "Downloads the controller's internal log into the program directory."),
-             { QStringLiteral("device"), QStringLiteral("output") },
+             { QStringLiteral("device"), QStringLiteral("serial"), QStringLiteral("output") },
              { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::FileProblem, C::LogIncomplete, C::Interrupted },
              [](const FlashRequest &request, bool canAsk) -> std::unique_ptr<Command> {
                  return std::make_unique<LogCommand>(request, canAsk);

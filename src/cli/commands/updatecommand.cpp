@@ -4,12 +4,15 @@
 
 #include "update/versiontext.h"
 
+#include <QtDebug>
+
 CommandSpec UpdateCommand::spec()
 {
     using C = ExitCode;
-    return { "update", "update [--all | --device PATH] [--file PATH] [--yes] [--timeout SECONDS] [--json]",
+    return { "update", "update [--all | --device PATH | --serial SN] [--file PATH] [--yes] [--timeout SECONDS] [--record FILE] [--station NAME] [--operator NAME] [--json]",
              QT_TRANSLATE_NOOP("CommandLine", "Downloads the offered firmware (or takes PATH) and installs it on the controller."),
-             { QStringLiteral("device"), QStringLiteral("all"), QStringLiteral("file"), QStringLiteral("yes"), QStringLiteral("timeout") },
+             { QStringLiteral("device"), QStringLiteral("serial"), QStringLiteral("all"), QStringLiteral("file"), QStringLiteral("yes"), QStringLiteral("timeout"),
+               QStringLiteral("record"), QStringLiteral("station"), QStringLiteral("operator") },
              { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::NewerUpdater, C::ServerUnreachable, C::FileProblem, C::ManifestIncomplete, C::NotConfirmed, C::TransferRefused, C::WrongMd5, C::InstallFailed, C::ControllerGone, C::LibraryMissing, C::ResultUnknown, C::Interrupted },
              [](const FlashRequest &request, bool canAsk) -> std::unique_ptr<Command> {
                  if (request.all)
@@ -32,10 +35,12 @@ UpdateCommand::UpdateCommand(const FlashRequest &request, bool canAsk)
 
 void UpdateCommand::start()
 {
-    if (refusedToFlash())
+    if (refusedToFlash() || !openRecord())
         return;
+    attempt.started = QDateTime::currentDateTimeUtc();
     if (!openController())
         return;
+    attempt.firmwareBefore = session.link().shownVersion();
     if (request.file.isEmpty())
         startCheck();
     else
@@ -44,6 +49,7 @@ void UpdateCommand::start()
 
 void UpdateCommand::onFirmwareOffered(int offered)
 {
+    attempt.offered = offered;
     askToSend(tr("Download firmware %1 and install it on the %2?")
                   .arg(VersionText::firmware(offered), controllerName()));
 }
@@ -95,6 +101,10 @@ void UpdateCommand::onFirmwareReady(const FirmwareFile &file)
 void UpdateCommand::startTransfer(const QString &imagePath)
 {
     stage = Stage::Transferring;
+    attempt.imagePath = imagePath;
+    attempt.source = !request.file.isEmpty() ? QStringLiteral("file")
+                     : session.firmwareFile().source == FirmwareFile::Source::HandPlaced ? QStringLiteral("hand-placed")
+                                                                                         : QStringLiteral("downloaded");
     unit.start(imagePath);
 }
 
@@ -113,7 +123,23 @@ void UpdateCommand::connectUnit()
         emit event(FlashEvents::transferCompleted());
     });
     connect(&unit, &UnitUpdate::finished, this,
-            [this](const UpdateResult &result) { finish(Outcomes::ended(result, selectedPath())); });
+            [this](const UpdateResult &result) {
+                attempt.result = result;
+                finish(Outcomes::ended(result, selectedPath()));
+            });
+}
+
+// Every run that found its controller is an attempt on record.
+Outcome UpdateCommand::recorded(const Outcome &outcome)
+{
+    if (!record || selectedEntry().paths.isEmpty())
+        return outcome;
+    attempt.entry = selectedEntry();
+    QString error;
+    if (record->write(RecordKeeper::recordOf(attempt, outcome), &error))
+        return outcome;
+    qWarning().noquote() << "record not written:" << record->path() << error;
+    return Outcomes::recordNotWritten(record->path(), error, outcome.message);
 }
 
 void UpdateCommand::interrupt()

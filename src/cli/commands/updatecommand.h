@@ -25,6 +25,7 @@ protected:
     void onHandPlacedFile(const QString &path) override;
     bool checking() const override { return !isFinished() && stage < Stage::Transferring; }
     bool installs() const override { return true; }
+    Outcome recorded(const Outcome &outcome) override;
 
 private:
     enum class Stage { Checking, Confirming, Downloading, Transferring };
@@ -36,6 +37,7 @@ private:
 
     Stage stage = Stage::Checking;
     UnitUpdate unit;
+    RecordKeeper::Attempt attempt;  // what its record says
 };
 
 #endif // UPDATECOMMAND_H

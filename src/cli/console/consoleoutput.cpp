@@ -37,6 +37,10 @@ void ConsoleOutput::show(const FlashEvent &event)
         write(stdout, QString::fromUtf8(FlashEvents::jsonLine(event)));
         return;
     }
+    // An event without words for a person (the end of a report, whose
+    // output is the document itself) shows nothing.
+    if (event.text.isEmpty())
+        return;
     endLiveLine();
     write(event.isError ? stderr : stdout, event.text + QLatin1Char('\n'));
 }

@@ -70,6 +70,10 @@ FlashEvent controller(const ControllerSummary &summary)
         fields.insert(QStringLiteral("firmware"), VersionText::firmware(*summary.version));
     QString text = QStringLiteral("%1  firmware %2  %3")
                        .arg(summary.model, firmwareText(summary.version), pathTexts.join(QLatin1Char(' ')));
+    if (!summary.serial.isEmpty()) {
+        fields.insert(QStringLiteral("serial"), summary.serial);
+        text += tr("  serial %1").arg(summary.serial);
+    }
     if (!summary.openError.isEmpty()) {
         fields.insert(QStringLiteral("openError"), summary.openError);
         text += tr("  (cannot open: %1)").arg(summary.openError);
@@ -164,12 +168,28 @@ FlashEvent progressStep(const QString &phase, int percent)
                 { { QStringLiteral("phase"), phase }, { QStringLiteral("percent"), percent } });
 }
 
-FlashEvent tally(int done, int failed, int inProgress)
+FlashEvent tally(int done, int failed, int inProgress, int notVerified, double unitsPerHour)
 {
-    return make(QStringLiteral("tally"), tr("%1 done, %2 failed, %3 in progress").arg(done).arg(failed).arg(inProgress),
+    QString text = tr("%1 done, %2 failed, %3 in progress").arg(done).arg(failed).arg(inProgress);
+    if (notVerified > 0)
+        text += tr(", %1 not verified").arg(notVerified);
+    text += tr(", %1 units per hour").arg(unitsPerHour, 0, 'f', 1);
+    return make(QStringLiteral("tally"), text,
                 { { QStringLiteral("done"), done },
                   { QStringLiteral("failed"), failed },
-                  { QStringLiteral("inProgress"), inProgress } });
+                  { QStringLiteral("inProgress"), inProgress },
+                  { QStringLiteral("notVerified"), notVerified },
+                  { QStringLiteral("unitsPerHour"), qRound(unitsPerHour * 10) / 10.0 } });
+}
+
+FlashEvent recordFailed(const QString &path, const QString &reason)
+{
+    FlashEvent event = make(QStringLiteral("record-failed"),
+                            tr("Cannot write to the record file %1 (%2): no further controller is flashed.")
+                                .arg(path, reason),
+                            { { QStringLiteral("path"), path }, { QStringLiteral("reason"), reason } });
+    event.isError = true;
+    return event;
 }
 
 FlashEvent summary(const QMap<QString, int> &counts, ExitCode code)

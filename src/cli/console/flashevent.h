@@ -27,6 +27,7 @@ struct ControllerSummary
     QString model;                  // the model table's name
     int unitType = -1;
     QList<QByteArray> paths;        // a pair: right half, then left half
+    QString serial;                 // the USB serial number; empty: none
     std::optional<int> version;     // as the window shows it; nullopt: not opened or not read
     QString openError;              // why it could not be opened
 };
@@ -63,7 +64,11 @@ FlashEvent logSaved(const QString &path);
 FlashEvent forUnit(FlashEvent event, const QString &unit);
 FlashEvent planned(std::optional<int> version, std::optional<int> offered);
 FlashEvent progressStep(const QString &phase, int percent);
-FlashEvent tally(int done, int failed, int inProgress);
+// The tally: `notVerified` units came back on their old firmware;
+// `unitsPerHour` over the time units were in progress.
+FlashEvent tally(int done, int failed, int inProgress, int notVerified, double unitsPerHour);
+// A unit's record could not be written to `path`.
+FlashEvent recordFailed(const QString &path, const QString &reason);
 FlashEvent summary(const QMap<QString, int> &counts, ExitCode code);
 
 // The last event of every run: {"event": "result", "exitCode", "ok",

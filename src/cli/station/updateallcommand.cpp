@@ -12,7 +12,7 @@ UpdateAllCommand::UpdateAllCommand(const FlashRequest &request, bool canAsk)
 
 void UpdateAllCommand::start()
 {
-    if (refusedToFlash(true))
+    if (refusedToFlash(true) || !openRecord())
         return;
     const QList<ControllerEntry> entries = UpdateSession::attachedControllers();
     if (entries.isEmpty()) {

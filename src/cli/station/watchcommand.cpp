@@ -1,6 +1,7 @@
 #include "station/watchcommand.h"
 
 #include "protocol/models.h"
+#include "update/versiontext.h"
 
 #include <QtDebug>
 
@@ -15,9 +16,10 @@ constexpr int pollIntervalMs = 250;
 CommandSpec WatchCommand::spec()
 {
     using C = ExitCode;
-    return { "watch", "watch [--file PATH] [--yes] [--timeout SECONDS] [--json]",
+    return { "watch", "watch [--file PATH] [--yes] [--timeout SECONDS] [--record FILE] [--station NAME] [--operator NAME] [--json]",
              QT_TRANSLATE_NOOP("CommandLine", "A flashing station: updates each controller as it is plugged in, until Ctrl+C."),
-             { QStringLiteral("file"), QStringLiteral("yes"), QStringLiteral("timeout") },
+             { QStringLiteral("file"), QStringLiteral("yes"), QStringLiteral("timeout"), QStringLiteral("record"),
+               QStringLiteral("station"), QStringLiteral("operator") },
              { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::NewerUpdater, C::ServerUnreachable, C::FileProblem, C::ManifestIncomplete, C::NotConfirmed, C::TransferRefused, C::WrongMd5, C::InstallFailed, C::ControllerGone, C::LibraryMissing, C::ResultUnknown, C::Interrupted },
              [](const FlashRequest &request, bool canAsk) -> std::unique_ptr<Command> {
                  return std::make_unique<WatchCommand>(request, canAsk);
@@ -33,7 +35,7 @@ WatchCommand::WatchCommand(const FlashRequest &request, bool canAsk)
 
 void WatchCommand::start()
 {
-    if (refusedToFlash(true))
+    if (refusedToFlash(true) || !openRecord())
         return;
     if (request.yes) {
         confirm(true);
@@ -95,6 +97,17 @@ void WatchCommand::poll()
         Unit *unit = addUnit(entry);
         if (!unit)
             continue;
+        if (const Unit *earlier = installedBefore(*unit)) {
+            const QString runs = FlashEvents::firmwareText(unit->version);
+            if (unit->version && *unit->version == *earlier->offered) {
+                endUnit(unit, Outcomes::verified(runs));
+                continue;
+            }
+            endUnit(unit, Outcomes::notVerified(runs, VersionText::firmware(*earlier->offered)));
+            if (stopping)
+                continue;
+            unit = addAttempt(*unit);
+        }
         // Two MOSS controllers found together cannot be told apart by their
         // library; one plugged in while another's update runs waits for it.
         if (newMoss.size() > 1 && entry.unitType == mossUnitType)
@@ -102,6 +115,24 @@ void WatchCommand::poll()
         else
             decide(unit);
     }
+}
+
+// Checked on re-plug: the unit's last attempt installed a known version,
+// and it has not been checked since.
+const StationCommand::Unit *WatchCommand::installedBefore(const Unit &found) const
+{
+    if (found.entry.serial.isEmpty())
+        return nullptr;
+    const QList<Unit *> all = allUnits();
+    for (auto earlier = all.crbegin(); earlier != all.crend(); ++earlier) {
+        const Unit *unit = *earlier;
+        if (unit == &found || unit->entry.serial != found.entry.serial || !unit->outcome)
+            continue;
+        const bool installed = unit->outcome->name == QLatin1String("installed")
+                               || unit->outcome->name == QLatin1String("installing");
+        return installed && unit->offered ? unit : nullptr;
+    }
+    return nullptr;
 }
 
 bool WatchCommand::hasUnitAt(const QByteArray &path) const
@@ -187,10 +218,28 @@ void WatchCommand::onUnitEnded()
                 decide(unit);
         }
     }
+    if (!saidNoSerial) {
+        for (const Unit *unit : allUnits()) {
+            // An update that ran and succeeded, on a controller without a serial number.
+            if (unit->result && unit->result->succeeded() && unit->entry.serial.isEmpty()) {
+                saidNoSerial = true;
+                emit event({ QStringLiteral("no-serial"),
+                             tr("A controller without a USB serial number cannot be recognised when it is "
+                                "plugged in again: its new firmware is not checked."),
+                             {}, false });
+                break;
+            }
+        }
+    }
     const StationTally now = tally();
-    emit event(FlashEvents::tally(now.done, now.failed, now.inProgress));
+    emit event(FlashEvents::tally(now.done, now.failed, now.inProgress, now.notVerified, unitsPerHour()));
     if (stopping && now.inProgress == 0)
         finishStation();
+}
+
+void WatchCommand::onRecordFailed()
+{
+    poller.stop();
 }
 
 void WatchCommand::interrupt()

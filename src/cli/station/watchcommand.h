@@ -26,6 +26,7 @@ public:
 protected:
     void onUnitEnded() override;
     void onFirmwareSettled(ModelFirmware *firmware) override;
+    void onRecordFailed() override;
 
 private:
     void poll();
@@ -34,11 +35,13 @@ private:
     void decide(Unit *unit);
     void startWhenFree(Unit *unit, const QString &firmwarePath);
     bool hasUnitAt(const QByteArray &path) const;
+    const Unit *installedBefore(const Unit &found) const;
     bool mossUnitRunning() const;
 
     QTimer poller;
     QSet<QByteArray> attached;  // the first path of each controller seen attached
     bool watching = false;
+    bool saidNoSerial = false;
     int fileUnitType = -1;      // with --file: the one model it goes to
 };
 

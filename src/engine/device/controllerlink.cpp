@@ -5,6 +5,7 @@
 #include "protocol/models.h"
 
 #include <QDebug>
+#include <QHash>
 #include <QVector>
 
 namespace {
@@ -17,19 +18,21 @@ void logEntry(const hid_device_info *entry)
 }
 
 // The paths of the attached Tavoro devices by unit type, each once (a
-// device is listed once per usage), in the order hidapi lists them. One
-// enumeration for all models: on Windows each one opens every HID
-// interface of the machine, and the flasher's station asks several times
-// a second.
-QVector<QList<QByteArray>> tavoroPathsByUnitType()
+// device is listed once per usage), in the order hidapi lists them, and
+// their serial numbers in `serials`. One enumeration for all models: on
+// Windows each one opens every HID interface of the machine, and the
+// flasher's station asks several times a second.
+QVector<QList<QByteArray>> tavoroPathsByUnitType(QHash<QByteArray, QString> &serials)
 {
     QVector<QList<QByteArray>> paths(unitTypeCount);
     const HidLibrary::Enumeration entries = HidLibrary::enumerate(vendorId, 0);
     for (const hid_device_info *entry = entries.get(); entry; entry = entry->next) {
         const int unitType = unitTypeForProductId(entry->product_id);
         const QByteArray path(entry->path);
-        if (unitType >= 0 && isTavoroProduct(entry->product_string) && !paths.at(unitType).contains(path))
+        if (unitType >= 0 && isTavoroProduct(entry->product_string) && !paths.at(unitType).contains(path)) {
             paths[unitType].append(path);
+            serials.insert(path, hidText(entry->serial_number));
+        }
     }
     return paths;
 }
@@ -56,13 +59,14 @@ ControllerLink::~ControllerLink()
 
 QList<ControllerEntry> ControllerLink::attachedControllers()
 {
-    const QVector<QList<QByteArray>> pathsByType = tavoroPathsByUnitType();
+    QHash<QByteArray, QString> serials;
+    const QVector<QList<QByteArray>> pathsByType = tavoroPathsByUnitType(serials);
     QList<ControllerEntry> controllers;
     for (int type = 0; type < unitTypeCount; ++type) {
         const QList<QByteArray> &paths = pathsByType.at(type);
         if (!isHalf(type)) {
             for (const QByteArray &path : paths)
-                controllers.append({ type, { path } });
+                controllers.append({ type, { path }, serials.value(path) });
             continue;
         }
         // A pair is listed under its second half in table order, as
@@ -72,7 +76,7 @@ QList<ControllerEntry> ControllerLink::attachedControllers()
             continue;
         const QList<QByteArray> &partnerPaths = pathsByType.at(partner);
         for (int i = 0; i < qMin(paths.size(), partnerPaths.size()); ++i)
-            controllers.append({ type, { paths.at(i), partnerPaths.at(i) } });
+            controllers.append({ type, { paths.at(i), partnerPaths.at(i) }, serials.value(paths.at(i)) });
     }
     return controllers;
 }

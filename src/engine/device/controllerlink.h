@@ -17,6 +17,7 @@ struct ControllerEntry
 {
     int unitType = -1;        // the model's position in the model table
     QList<QByteArray> paths;  // HID path; a pair: right half, then left half
+    QString serial;           // the USB serial number (a pair: the right half's); empty: it has none
 };
 
 // The connection to one controller: finding it among the attached HID

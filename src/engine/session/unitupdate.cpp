@@ -84,6 +84,7 @@ private:
         using Installation = UpdateSession::Installation;
         connect(session, &UpdateSession::transferStarted, this, &UnitUpdateRun::announce);
         connect(session, &UpdateSession::transferProgress, this, [this](int percent) {
+            reportsSent = session->reportsSent();
             announce();
             progress(UnitUpdate::Step::Transfer, percent, session->reportsSent(), session->reportCount());
         });
@@ -126,8 +127,11 @@ private:
         // The wait for the verdict starts once the controller has the whole
         // image.
         connect(session, &UpdateSession::controllerPhaseChanged, this, [this](TransferEngine::Phase phase) {
-            if (phase == TransferEngine::Phase::AwaitingVerdict && !ended)
+            if (phase == TransferEngine::Phase::AwaitingVerdict && !ended) {
+                // The engine counts its reports again from the next start.
+                reportsSent = session->reportCount();
                 deadline.start();
+            }
         });
     }
 
@@ -158,7 +162,7 @@ private:
         ended = true;
         deadline.stop();
         result.imagePath = imagePath;
-        result.reportsSent = session->reportsSent();
+        result.reportsSent = qMax(reportsSent, session->reportsSent());
         result.reportCount = session->reportCount();
         post([owner = owner, result] { owner->end(result); });
     }
@@ -173,6 +177,7 @@ private:
     bool announced = false;
     bool ended = false;
     int shownTransferPercent = -1;
+    int reportsSent = 0;  // as the transfer last told
 };
 
 UnitUpdate::UnitUpdate(UpdateSession *session, int deadlineSeconds, QObject *parent)

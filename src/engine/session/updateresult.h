@@ -60,7 +60,7 @@ struct UpdateResult
     QString imagePath;
     QString openError;        // NotOpened: hidapi's reason, where it gave one
     int deadlineSeconds = 0;  // NoVerdict
-    int reportsSent = 0;      // transferStart and the data reports that went out
+    int reportsSent = 0;      // data reports that went out, the end report among them
     int reportCount = 0;      // of the whole transfer; 0 on the closed library's path
 
     // What the controller holds after the transfer reached `phase`; a

@@ -215,7 +215,8 @@ CASES = {
     # The manifest writes "13.0" for version 1.3.
     "station_fractional_version": ("EBONY", 12, "update", dict(SMALL, fractional_versions=True), None,
                                    ["update", "--all", "--yes", "--json"], 0, [], [],
-                                   [("planned", {"unit": unit("EBONY", "/dev/hidsim1"), "firmware": "1.2"}),
+                                   [("planned", {"unit": unit("EBONY", "/dev/hidsim1"), "firmware": "1.2",
+                                                 "offered": "1.3"}),
                                     ("summary", {"counts": {"installed": 1}, "exitCode": 0})], "image"),
     # Unplugged 1 s into the 4 s download and plugged back a second later:
     # the unit that waited ends, and the controller back at its path gets
@@ -259,7 +260,7 @@ STATION_RESULTS = {
                                []),
     "station_watch_file_two_models": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1),
                                        unit("CALYX4", "/dev/hidsim2"): (["several-models"], 0)}, []),
-    "station_fractional_version": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1)}, None),
+    "station_fractional_version": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1)}, ["EBONY_13.sb"]),
     "station_watch_replugged": ({unit("EBONY", "/dev/hidsim1"): (["controller-gone", "installed"], 1)}, ["EBONY_13.sb"]),
     "station_watch_checked": ({unit("EBONY", "/dev/hidsim1"): (["installed", "verified"], 1),
                                unit("CALYX4", "/dev/hidsim2"): (["installed", "not-verified", "installed"], 2)},

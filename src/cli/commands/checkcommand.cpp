@@ -1,5 +1,6 @@
 #include "commands/checkcommand.h"
 
+#include "update/manifest.h"
 #include "update/versiontext.h"
 
 CommandSpec CheckCommand::spec()
@@ -20,7 +21,7 @@ CheckCommand::CheckCommand(const FlashRequest &request, bool canAsk)
     connect(&session, &UpdateSession::firmwareOffered, this, [this](const QString &offered, const QString &changeLog) {
         if (!checking())
             return;
-        const int version = VersionText::offeredNumber(offered);
+        const int version = Manifest::firmwareNumber(offered);
         emit event(FlashEvents::firmwareOffer(session.link().shownVersion(), version, changeLog));
         onFirmwareOffered(version);
     });

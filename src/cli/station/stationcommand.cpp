@@ -3,7 +3,6 @@
 #include "protocol/models.h"
 #include "record/recordreport.h"
 #include "update/manifest.h"
-#include "update/versiontext.h"
 
 #include <QMap>
 #include <QtDebug>
@@ -121,7 +120,7 @@ void StationCommand::startUnit(Unit *unit, const QString &firmwarePath)
     unit->imagePath = firmwarePath;
     if (request.file.isEmpty()) {
         if (const std::optional<QString> offered = firmwareFor(*unit)->offered())
-            unit->offered = VersionText::offeredNumber(*offered);
+            unit->offered = Manifest::firmwareNumber(*offered);
     }
     unit->runner = std::make_unique<UnitUpdate>(unit->entry, request.timeoutSeconds, unit->name);
     UnitUpdate *runner = unit->runner.get();

@@ -1,7 +1,7 @@
 #include "station/updateallcommand.h"
 
 
-#include "update/versiontext.h"
+#include "update/manifest.h"
 
 #include <QSet>
 
@@ -98,7 +98,7 @@ void UpdateAllCommand::plan()
         ++toFlash;
         const std::optional<QString> offered = firmware->offered();
         emit event(FlashEvents::forUnit(
-            FlashEvents::planned(unit->version, offered ? std::optional<int>(VersionText::offeredNumber(*offered))
+            FlashEvents::planned(unit->version, offered ? std::optional<int>(Manifest::firmwareNumber(*offered))
                                                         : std::nullopt),
             unit->name));
     }

@@ -54,6 +54,11 @@ bool isNewerFirmware(const QString &offered, int current)
     return offered.toDouble() > current;
 }
 
+int firmwareNumber(const QString &offered)
+{
+    return int(offered.toDouble());
+}
+
 Check evaluate(const QByteArray &body, int unitType, const QString &currentVersion)
 {
     const QMap<QString, QString> map = entries(body);

@@ -64,6 +64,11 @@ bool isWebAddress(const QString &address);
 // fraction is allowed ("13.0").
 bool isNewerFirmware(const QString &offered, int current);
 
+// The manifest's `offered` firmware version in tenths as that comparison
+// reads it, without a fraction ("13.0" is 13); 0 when it is not a number.
+// The window shows offered versions by a stricter reading of its own.
+int firmwareNumber(const QString &offered);
+
 // Reads the body for the unit of `unitType` that runs `currentVersion`
 // (decimal text of its one-byte version) and decides the outcome.
 Check evaluate(const QByteArray &body, int unitType, const QString &currentVersion);

@@ -2,7 +2,6 @@
 
 #include "update/firmwarefiles.h"
 #include "update/manifest.h"
-#include "update/versiontext.h"
 
 #include <QDir>
 
@@ -46,7 +45,7 @@ void ModelFirmware::download()
     session.setFirmwarePath(QDir(FirmwareFiles::programDirectory())
                                 .filePath(QStringLiteral("%1_%2.sb")
                                               .arg(Manifest::modelKey(unitType))
-                                              .arg(VersionText::offeredNumber(offeredVersion.value_or(QString())))));
+                                              .arg(Manifest::firmwareNumber(offeredVersion.value_or(QString())))));
     session.downloadFirmware();
 }
 

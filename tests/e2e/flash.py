@@ -203,6 +203,11 @@ CASES = {
                                [("summary", {"counts": {"file-problem": 1}, "exitCode": 21})], "nothing"),
     "station_moss_alone": ("MOSS", 12, "update", SMALL, None, ["update", "--all", "--yes", "--json"], 0, [], [],
                            [("summary", {"counts": {"installing": 1}, "exitCode": 0})], None),
+    # A second MOSS plugged in while the first one's library call runs waits
+    # for it: the library is told only the model.
+    "station_watch_second_moss": ("MOSS", 12, "update", dict(LARGE, unit="MOSS 12 +1000"),
+                                  {"libraryBytesPerSecond": 65536}, ["watch", "--yes", "--json"], 130, [], [],
+                                  [("summary", {"counts": {"installing": 2}, "exitCode": 130})], None),
     # Two controllers of one model, one file for both.
     "station_file_one_model": ("EBONY", 12, "update", dict(SMALL, unit="EBONY 12"), None,
                                ["update", "--all", "--yes", "--file", "FIRMWARE", "--json"], 0, [], [],
@@ -256,6 +261,8 @@ STATION_RESULTS = {
                       ["CALYX4_13.sb", "EBONY_13.sb"]),
     "station_empty_download": ({unit("EBONY", "/dev/hidsim1"): (["file-problem"], 0)}, ["EBONY_13.sb"]),
     "station_moss_alone": ({unit("MOSS", "/dev/hidsim1"): (["installing"], 1)}, ["MOSS_13.sb"]),
+    "station_watch_second_moss": ({unit("MOSS", "/dev/hidsim1"): (["installing"], 1),
+                                   unit("MOSS", "/dev/hidsim2"): (["installing"], 1)}, ["MOSS_13.sb"]),
     "station_file_one_model": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1), unit("EBONY", "/dev/hidsim2"): (["installed"], 1)},
                                []),
     "station_watch_file_two_models": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1),
@@ -295,6 +302,7 @@ INTERRUPTS = {
     "station_watch_file_two_models": ("result", 2),
     "station_watch_replugged": ("result", 2),
     "station_watch_checked": ("result", 5),
+    "station_watch_second_moss": ("result", 2),
 }
 
 

@@ -167,12 +167,14 @@ class Fleet:
         hosts["bench-bare"] = dict(hosts["bench-a"], tavoro_station_flasher=str(self.work / "nowhere/tavoro-flash"),
                                    tavoro_station_home=str(self.work / "stations/bench-bare"),
                                    tavoro_station_record=str(self.work / "stations/bench-bare/records.jsonl"))
+        # A directory where the record should be: refused before anything is flashed.
+        hosts["bench-unrecorded"] = dict(hosts["bench-a"], tavoro_station_record=str(self.work / "stations"))
         inventory = self.work / "inventory.json"
         inventory.write_text(json.dumps({"stations": {"hosts": hosts, "vars": {"tavoro_fleet_become": False}}},
                                         indent=2))
 
         # A SHA-256 that no image has: every station refuses, none sends.
-        code, output = self.run(["ansible-playbook", "-i", inventory, "tavoro.fleet.flash",
+        code, output = self.run(["ansible-playbook", "-i", inventory, "tavoro.fleet.flash", "-l", ",".join(STATIONS),
                                  "-e", "tavoro_station_image_sha256=" + "ab" * 32,
                                  "-e", "tavoro_station_record={{ tavoro_station_home }}/refused.jsonl"],
                                 "flash-refused.log")
@@ -190,7 +192,9 @@ class Fleet:
         expect(recap["bench-bare"]["failed"] == 1 and "tavoro-flash is not installed on this station" in output,
                "the station without the flasher did not say so")
         expect("rejected the image (wrong MD5)" in output, "the wrong-MD5 unit's message is not in its host's result")
-        expect("Fleet: 4 unit(s) on 3 station(s): installed 3, wrong-md5 1." in output, "the fleet's counts")
+        expect(recap["bench-unrecorded"]["failed"] == 1 and "Cannot open the record file" in output,
+               "the station whose record cannot be written did not say so")
+        expect("Fleet: 4 unit(s) on 4 station(s): installed 3, wrong-md5 1." in output, "the fleet's counts")
         expect("Not flashed (unreachable, or failed before flashing): bench-bare, bench-gone." in output,
                "the stations not flashed")
         expect(all(self.received(name) > 0 for name in STATIONS), "a station sent nothing")
@@ -207,6 +211,7 @@ class Fleet:
                                  "-e", f"tavoro_report_flasher={control / self.flasher.name}"], "collect.log")
         recap = self.recap(output)
         expect(recap["bench-gone"]["unreachable"] == 1 and recap["bench-bare"]["failed"] == 1
+               and recap["bench-unrecorded"]["failed"] == 1
                and "No record at" in output, f"recap {recap}")
         expect(all(recap[name]["failed"] == 0 for name in STATIONS) and recap["localhost"]["failed"] == 0,
                f"recap {recap}")

@@ -37,6 +37,7 @@ const QList<Option> &options()
         { "device", 'd', "PATH", QT_TRANSLATE_NOOP("CommandLine", "the controller at this HID path (as \"list\" shows it)") },
         { "all", 'a', nullptr, QT_TRANSLATE_NOOP("CommandLine", "every attached controller at once, each with its model's firmware") },
         { "file", 'f', "PATH", QT_TRANSLATE_NOOP("CommandLine", "send this firmware file instead of checking online") },
+        { "sha256", 0, "HEX", QT_TRANSLATE_NOOP("CommandLine", "send only a firmware image with this SHA-256 (64 hex digits): the approved one") },
         { "yes", 'y', nullptr, QT_TRANSLATE_NOOP("CommandLine", "do not ask for confirmation") },
         { "timeout", 0, "SECONDS",
           QT_TRANSLATE_NOOP("CommandLine", "wait at most SECONDS for each answer of the controller (default 300)") },
@@ -146,7 +147,15 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
             request.device = value;
         else if (name == QLatin1String("file"))
             request.file = value;
-        else if (name == QLatin1String("output"))
+        else if (name == QLatin1String("sha256")) {
+            // QByteArray::fromHex skips what is not a digit: check first.
+            const bool hex = value.size() == 64 && std::all_of(value.begin(), value.end(), [](QChar c) {
+                return c.isDigit() || (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+            });
+            request.sha256 = hex ? QByteArray::fromHex(value.toLatin1()) : QByteArray();
+            if (!hex && problem.isEmpty())
+                problem = tr("%1 needs a SHA-256 of 64 hex digits").arg(argument);
+        } else if (name == QLatin1String("output"))
             request.output = value;
         else if (name == QLatin1String("serial"))
             request.serial = value;

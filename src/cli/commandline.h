@@ -1,6 +1,7 @@
 #ifndef COMMANDLINE_H
 #define COMMANDLINE_H
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -17,6 +18,7 @@ struct FlashRequest
     bool all = false;     // update: every attached controller at once
     QString device;       // a HID path; empty: the only attached controller
     QString file;         // update: send this file instead of the offered firmware
+    QByteArray sha256;    // update, watch: send only an image with this SHA-256 (32 bytes); empty: any
     QString output;       // log: also copy the device log here
     QString serial;       // the controller with this USB serial number; empty: as --device says
     QStringList records;  // --record: the record file (update, watch: one); empty: records.jsonl

@@ -18,6 +18,8 @@ QList<ExitCodeInfo> exitCodeTable()
         { ExitCode::FileProblem, tr("a file could not be written or read, or the firmware image is empty: firmware, update file, "
                                     "device log, --output") },
         { ExitCode::ManifestIncomplete, tr("the server's version list lacks an entry for the controller or the updater") },
+        { ExitCode::ImageNotApproved, tr("the firmware image is not the approved one: its SHA-256 differs from --sha256 "
+                                         "(nothing is sent)") },
         { ExitCode::NotConfirmed, tr("not confirmed (no terminal: use --yes)") },
         { ExitCode::TransferRefused, tr("the controller refused the transfer; it keeps its firmware") },
         { ExitCode::WrongMd5, tr("the controller rejected the image (wrong MD5); it keeps its firmware") },
@@ -41,9 +43,9 @@ ExitCode stationExitCode(const QList<ExitCode> &unitCodes)
     static const ExitCode severity[] = {
         ExitCode::ResultUnknown,   ExitCode::InstallFailed,      ExitCode::ControllerGone,
         ExitCode::WrongMd5,        ExitCode::TransferRefused,    ExitCode::LibraryMissing,
-        ExitCode::FileProblem,     ExitCode::ManifestIncomplete, ExitCode::ServerUnreachable,
-        ExitCode::NewerUpdater,    ExitCode::NoAccess,           ExitCode::NotSupported,
-        ExitCode::NotConfirmed,
+        ExitCode::ImageNotApproved, ExitCode::FileProblem,       ExitCode::ManifestIncomplete,
+        ExitCode::ServerUnreachable, ExitCode::NewerUpdater,     ExitCode::NoAccess,
+        ExitCode::NotSupported,    ExitCode::NotConfirmed,
     };
     for (ExitCode code : severity) {
         if (unitCodes.contains(code))

@@ -17,6 +17,7 @@ enum class ExitCode {
     ServerUnreachable = 20,  // the download server could not be reached or gave no usable answer
     FileProblem = 21,        // the firmware, the update file or --output could not be written or read; an empty image
     ManifestIncomplete = 22, // the server's version manifest lacks an entry the check needs
+    ImageNotApproved = 23,   // the firmware image's SHA-256 is not the one --sha256 names: nothing sent
     NotConfirmed = 30,       // update: not confirmed
     TransferRefused = 40,    // the controller refused the transfer before it began
     WrongMd5 = 41,           // the controller rejected the image's digest

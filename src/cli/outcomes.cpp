@@ -266,6 +266,11 @@ Outcome notStarted(const UpdateResult &result, const QByteArray &controllerPath)
         return outcome(ExitCode::FileProblem, QStringLiteral("file-problem"),
                        tr("The firmware image %1 is empty, so nothing was sent and the controller was not touched: "
                           "remove it and run again.").arg(result.imagePath));
+    case Cause::ImageNotApproved:
+        return outcome(ExitCode::ImageNotApproved, QStringLiteral("image-not-approved"),
+                       tr("The firmware image %1 is not the approved one (its SHA-256 differs from --sha256), so "
+                          "nothing was sent and the controller was not touched: get the approved image, or ask for "
+                          "the SHA-256 of the one to send.").arg(result.imagePath));
     case Cause::LibraryMissing:
 #if defined(Q_OS_WIN)
         return outcome(ExitCode::LibraryMissing, QStringLiteral("library-missing"),

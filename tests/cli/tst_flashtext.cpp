@@ -75,6 +75,16 @@ void TestFlashText::commandLine_data()
     row("two records for an update", QStringLiteral("update --record a --record b"),
         QStringLiteral("error: update takes one --record"));
     row("empty station", QStringLiteral("watch --station="), QStringLiteral("error: --station needs a name"));
+    row("approved image, upper case", QStringLiteral("update --all --yes --sha256 E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855"),
+        QStringLiteral("update all|0|1||||300"));
+    row("approved image, lower case", QStringLiteral("watch --sha256=e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"),
+        QStringLiteral("watch|0|0||||300"));
+    row("approved image, too short", QStringLiteral("update --sha256 E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B8"),
+        QStringLiteral("error: --sha256 needs a SHA-256 of 64 hex digits"));
+    row("approved image, not hex", QStringLiteral("update --sha256 E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B85g"),
+        QStringLiteral("error: --sha256 needs a SHA-256 of 64 hex digits"));
+    row("approved image on check", QStringLiteral("check --sha256 e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"),
+        QStringLiteral("error: check does not take --sha256"));
     row("report of two files", QStringLiteral("report --record a --record b --since 2024-05-01 --format junit"),
         QStringLiteral("report|0|0||||300"));
     row("report format", QStringLiteral("report --format xls"), QStringLiteral("error: --format needs text, csv"));

@@ -243,6 +243,15 @@ CASES = {
                               [("tally", {"notVerified": 1}),
                                ("summary", {"counts": {"installed": 3, "verified": 1, "not-verified": 1},
                                             "exitCode": 130})], None),
+    # The site's approved image by its SHA-256 (FIRMWARE_SHA256, in upper
+    # case): another download is never sent, the approved file is.
+    "station_sha256_refused": ("EBONY", 12, "update", dict(SMALL, unit="CALYX4 12"), None,
+                               ["update", "--all", "--yes", "--json", "--sha256", "ab" * 32], 23, [], [],
+                               [("transfer-started", None),
+                                ("summary", {"counts": {"image-not-approved": 2}, "exitCode": 23})], "nothing"),
+    "update_sha256_approved": ("EBONY", 12, "unreachable", SMALL, None,
+                               ["update", "--yes", "--file", "FIRMWARE", "--sha256", "FIRMWARE_SHA256"], 0,
+                               ["Update installed."], [], [], "image"),
     "usage": ("EBONY", 12, "update", SMALL, None, ["check", "--yes"], 2, [], ["check does not take --yes"], [],
               None),
     "usage_json": ("EBONY", 12, "update", SMALL, None, ["check", "--yes", "--json"], 2, [], [],
@@ -268,6 +277,9 @@ STATION_RESULTS = {
     "station_watch_file_two_models": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1),
                                        unit("CALYX4", "/dev/hidsim2"): (["several-models"], 0)}, []),
     "station_fractional_version": ({unit("EBONY", "/dev/hidsim1"): (["installed"], 1)}, ["EBONY_13.sb"]),
+    "station_sha256_refused": ({unit("EBONY", "/dev/hidsim1"): (["image-not-approved"], 0),
+                                unit("CALYX4", "/dev/hidsim2"): (["image-not-approved"], 0)},
+                               ["CALYX4_13.sb", "EBONY_13.sb"]),
     "station_watch_replugged": ({unit("EBONY", "/dev/hidsim1"): (["controller-gone", "installed"], 1)}, ["EBONY_13.sb"]),
     "station_watch_checked": ({unit("EBONY", "/dev/hidsim1"): (["installed", "verified"], 1),
                                unit("CALYX4", "/dev/hidsim2"): (["installed", "not-verified", "installed"], 2)},
@@ -504,6 +516,7 @@ def run_case(tools, work, name):
         adjust_devices(run, edit)
         (run.work / "empty.sb").write_bytes(b"")
         arguments = [{"FIRMWARE": str(run.scenario_dir / "firmware.sb"), "EMPTY": str(run.work / "empty.sb"),
+                      "FIRMWARE_SHA256": hashlib.sha256(run.served_image()).hexdigest().upper(),
                       "OUTPUT": str(run.work / "device.log"), "WORK": str(run.work)}.get(a, a) for a in arguments]
         for placed, content in PLACED.get(name, {}).items():
             (run.program_dir / placed).write_bytes(content)

@@ -9,11 +9,11 @@
 CommandSpec UpdateCommand::spec()
 {
     using C = ExitCode;
-    return { "update", "update [--all | --device PATH | --serial SN] [--file PATH] [--yes] [--timeout SECONDS] [--record FILE] [--station NAME] [--operator NAME] [--json]",
+    return { "update", "update [--all | --device PATH | --serial SN] [--file PATH] [--sha256 HEX] [--yes] [--timeout SECONDS] [--record FILE] [--station NAME] [--operator NAME] [--json]",
              QT_TRANSLATE_NOOP("CommandLine", "Downloads the offered firmware (or takes PATH) and installs it on the controller."),
-             { QStringLiteral("device"), QStringLiteral("serial"), QStringLiteral("all"), QStringLiteral("file"), QStringLiteral("yes"), QStringLiteral("timeout"),
+             { QStringLiteral("device"), QStringLiteral("serial"), QStringLiteral("all"), QStringLiteral("file"), QStringLiteral("sha256"), QStringLiteral("yes"), QStringLiteral("timeout"),
                QStringLiteral("record"), QStringLiteral("station"), QStringLiteral("operator") },
-             { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::NewerUpdater, C::ServerUnreachable, C::FileProblem, C::ManifestIncomplete, C::NotConfirmed, C::TransferRefused, C::WrongMd5, C::InstallFailed, C::ControllerGone, C::LibraryMissing, C::ResultUnknown, C::Interrupted },
+             { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::NewerUpdater, C::ServerUnreachable, C::FileProblem, C::ManifestIncomplete, C::ImageNotApproved, C::NotConfirmed, C::TransferRefused, C::WrongMd5, C::InstallFailed, C::ControllerGone, C::LibraryMissing, C::ResultUnknown, C::Interrupted },
              [](const FlashRequest &request, bool canAsk) -> std::unique_ptr<Command> {
                  if (request.all)
                      return std::make_unique<UpdateAllCommand>(request, canAsk);
@@ -25,6 +25,7 @@ UpdateCommand::UpdateCommand(const FlashRequest &request, bool canAsk)
     : CheckCommand(request, canAsk)
     , unit(&session, request.timeoutSeconds)
 {
+    unit.requireSha256(request.sha256);
     connect(&session, &UpdateSession::downloadProgress, this, [this](int percent) {
         if (stage == Stage::Downloading)
             emitProgress(QStringLiteral("download"), percent);

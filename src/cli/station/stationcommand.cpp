@@ -124,6 +124,7 @@ void StationCommand::startUnit(Unit *unit, const QString &firmwarePath)
     }
     unit->runner = std::make_unique<UnitUpdate>(unit->entry, request.timeoutSeconds, unit->name);
     UnitUpdate *runner = unit->runner.get();
+    runner->requireSha256(request.sha256);
     connect(runner, &UnitUpdate::transferStarted, this, [this, unit, firmwarePath](int reports) {
         showUnitEvent(*unit, FlashEvents::transferStarted(firmwarePath, reports));
     });

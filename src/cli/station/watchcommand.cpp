@@ -16,11 +16,11 @@ constexpr int pollIntervalMs = 250;
 CommandSpec WatchCommand::spec()
 {
     using C = ExitCode;
-    return { "watch", "watch [--file PATH] [--yes] [--timeout SECONDS] [--record FILE] [--station NAME] [--operator NAME] [--json]",
+    return { "watch", "watch [--file PATH] [--sha256 HEX] [--yes] [--timeout SECONDS] [--record FILE] [--station NAME] [--operator NAME] [--json]",
              QT_TRANSLATE_NOOP("CommandLine", "A flashing station: updates each controller as it is plugged in, until Ctrl+C."),
-             { QStringLiteral("file"), QStringLiteral("yes"), QStringLiteral("timeout"), QStringLiteral("record"),
+             { QStringLiteral("file"), QStringLiteral("sha256"), QStringLiteral("yes"), QStringLiteral("timeout"), QStringLiteral("record"),
                QStringLiteral("station"), QStringLiteral("operator") },
-             { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::NewerUpdater, C::ServerUnreachable, C::FileProblem, C::ManifestIncomplete, C::NotConfirmed, C::TransferRefused, C::WrongMd5, C::InstallFailed, C::ControllerGone, C::LibraryMissing, C::ResultUnknown, C::Interrupted },
+             { C::Success, C::Usage, C::NoController, C::NoAccess, C::SeveralControllers, C::NotSupported, C::NewerUpdater, C::ServerUnreachable, C::FileProblem, C::ManifestIncomplete, C::ImageNotApproved, C::NotConfirmed, C::TransferRefused, C::WrongMd5, C::InstallFailed, C::ControllerGone, C::LibraryMissing, C::ResultUnknown, C::Interrupted },
              [](const FlashRequest &request, bool canAsk) -> std::unique_ptr<Command> {
                  return std::make_unique<WatchCommand>(request, canAsk);
              } };

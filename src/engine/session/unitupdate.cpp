@@ -1,9 +1,11 @@
 #include "unitupdate.h"
 
 #include "common/programlog.h"
+#include "record/flashrecord.h"
 
 #include <QFileInfo>
 #include <QTimer>
+#include <QtDebug>
 
 #include <chrono>
 
@@ -34,7 +36,7 @@ public:
         connectSession();
     }
 
-    void start(const ControllerEntry &entry, const QString &imagePath)
+    void start(const ControllerEntry &entry, const QString &imagePath, const QByteArray &requiredSha256)
     {
         this->imagePath = imagePath;
         if (!session->link().isConnected() && !session->connectTo(entry)) {
@@ -50,6 +52,21 @@ public:
             finish(UpdateResult::notStarted(image.isFile() ? UpdateResult::Cause::EmptyImage
                                                            : UpdateResult::Cause::UnreadableImage));
             return;
+        }
+        // A site approves an image by its digest: whatever the server or
+        // the disk holds, nothing else reaches the controller.
+        if (!requiredSha256.isEmpty()) {
+            const ImageDigest digest = ImageDigest::of(imagePath);
+            if (digest.size < 0) {
+                finish(UpdateResult::notStarted(UpdateResult::Cause::UnreadableImage));
+                return;
+            }
+            if (QByteArray::fromHex(digest.sha256.toLatin1()) != requiredSha256) {
+                qWarning().noquote() << "image not approved:" << imagePath << "has SHA-256" << digest.sha256
+                                     << "instead of" << requiredSha256.toHex();
+                finish(UpdateResult::notStarted(UpdateResult::Cause::ImageNotApproved));
+                return;
+            }
         }
         transferring = true;
         session->useFirmwareFile(imagePath);
@@ -232,7 +249,12 @@ void UnitUpdate::start(const QString &imagePath)
             run = new UnitUpdateRun(this, nullptr, deadlineSeconds, anchor);
         });
     }
-    onRunThread([this, imagePath] { run->start(entry, imagePath); });
+    onRunThread([this, imagePath, sha256 = requiredSha256] { run->start(entry, imagePath, sha256); });
+}
+
+void UnitUpdate::requireSha256(const QByteArray &sha256)
+{
+    requiredSha256 = sha256;
 }
 
 void UnitUpdate::stop()

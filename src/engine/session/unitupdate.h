@@ -41,6 +41,10 @@ public:
     // controller.
     ~UnitUpdate() override;
 
+    // Sends only an image whose SHA-256 is `sha256` (32 bytes); any other
+    // ends the unit before anything is written. Empty: any image. Call
+    // before start().
+    void requireSha256(const QByteArray &sha256);
     // Opens the controller unless it is open, and sends the image at
     // `imagePath`. Call once.
     void start(const QString &imagePath);
@@ -70,6 +74,7 @@ private:
     const ControllerEntry entry;
     const int deadlineSeconds;
     const QString subject;
+    QByteArray requiredSha256;
     UpdateSession *callerSession = nullptr;
     bool started = false;
     bool done = false;

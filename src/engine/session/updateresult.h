@@ -40,6 +40,7 @@ struct UpdateResult
         NotOpened,           // the controller could not be opened (openError)
         EmptyImage,          // the image has no bytes (imagePath)
         UnreadableImage,     // the image could not be read whole (imagePath)
+        ImageNotApproved,    // the image's SHA-256 is not the one required (imagePath)
         LibraryMissing,      // the closed transfer library is not installed
         DeviceTimeout,       // refusals, while the host waited or sent
         DeviceInternalError,

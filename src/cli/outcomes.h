@@ -5,8 +5,8 @@
 #include "exitcode.h"
 
 #include "session/updateresult.h"
+#include "session/updatesession.h"
 #include "update/modelfirmware.h"
-#include "update/updatechecker.h"
 
 #include <QString>
 

@@ -4,10 +4,10 @@
 #include "commandline.h"
 #include "outcomes.h"
 
-#include "device/controllerlink.h"
 #include "record/flashrecord.h"
 #include "record/recordfile.h"
 #include "session/updateresult.h"
+#include "session/updatesession.h"
 
 #include <QDateTime>
 #include <QString>

@@ -60,7 +60,7 @@ int daysInMonth(int year, int month)
 class FastLine
 {
 public:
-    FastLine(const QByteArray &line)
+    explicit FastLine(const QByteArray &line)
         : at(line.constData()), end(line.constData() + line.size())
     {
     }

@@ -3,6 +3,7 @@
 // CSV and JUnit hold what a spreadsheet or a CI server reads safely.
 
 #include "record/flashrecord.h"
+#include "record/groupspool.h"
 #include "record/recordfile.h"
 #include "record/recordreader.h"
 #include "record/recordreport.h"
@@ -57,6 +58,11 @@ private slots:
     void append();
     void twoProcesses();
     void read();
+    void timeText_data();
+    void timeText();
+    void line_data();
+    void line();
+    void groupSpool();
     void csvAndJUnit();
 };
 
@@ -166,6 +172,123 @@ void TestRecord::read()
     QCOMPARE(records, 2);
     QCOMPARE(reader.foreignLines(), 2);
     QCOMPARE(reader.tornLines(), 1);
+}
+
+void TestRecord::timeText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("exact");     // in timeText()'s spelling, read by hand
+    QTest::addColumn<qint64>("msecs");
+    QTest::addColumn<bool>("readable");  // a record starting then is read (else by QDateTime)
+
+    QTest::newRow("the record's spelling") << QStringLiteral("2024-05-01T09:30:00.125Z") << true << Q_INT64_C(1714555800125) << true;
+    QTest::newRow("leap day") << QStringLiteral("2024-02-29T23:59:59.999Z") << true << Q_INT64_C(1709251199999) << true;
+    QTest::newRow("leap day of a 400th year") << QStringLiteral("2000-02-29T12:00:00.000Z") << true << Q_INT64_C(951825600000) << true;
+    QTest::newRow("before the epoch") << QStringLiteral("1969-12-31T23:59:59.999Z") << true << Q_INT64_C(-1) << true;
+    QTest::newRow("last year") << QStringLiteral("9999-12-31T23:59:59.999Z") << true << Q_INT64_C(253402300799999) << true;
+    QTest::newRow("not a leap year") << QStringLiteral("2023-02-29T00:00:00.000Z") << false << Q_INT64_C(0) << false;
+    QTest::newRow("no leap day in 1900") << QStringLiteral("1900-02-29T00:00:00.000Z") << false << Q_INT64_C(0) << false;
+    QTest::newRow("month 13") << QStringLiteral("2024-13-01T00:00:00.000Z") << false << Q_INT64_C(0) << false;
+    QTest::newRow("day 31 of April") << QStringLiteral("2024-04-31T00:00:00.000Z") << false << Q_INT64_C(0) << false;
+    QTest::newRow("leap second") << QStringLiteral("2016-12-31T23:59:60.000Z") << false << Q_INT64_C(0) << false;
+    QTest::newRow("year 0") << QStringLiteral("0000-01-01T00:00:00.000Z") << false << Q_INT64_C(0) << false;
+    QTest::newRow("one-digit month") << QStringLiteral("2024-5-01T09:30:00.125Z") << false << Q_INT64_C(0) << false;
+    QTest::newRow("no milliseconds") << QStringLiteral("2024-05-01T09:30:00Z") << false << Q_INT64_C(0) << true;
+    QTest::newRow("an offset") << QStringLiteral("2024-05-01T11:30:00.125+02:00") << false << Q_INT64_C(0) << true;
+    QTest::newRow("hour 24") << QStringLiteral("2024-05-01T24:00:00.000Z") << false << Q_INT64_C(0) << true;
+    QTest::newRow("empty") << QString() << false << Q_INT64_C(0) << false;
+}
+
+void TestRecord::timeText()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, exact);
+    QFETCH(qint64, msecs);
+    QFETCH(bool, readable);
+    const QByteArray latin = text.toLatin1();
+    const std::optional<qint64> read = FlashRecord::msecsFromTimeText(QLatin1String(latin.constData(), latin.size()));
+    QCOMPARE(read.has_value(), exact);
+    if (exact) {
+        QCOMPARE(*read, msecs);
+        QCOMPARE(FlashRecord::timeText(QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC)), text);
+    }
+    // Whatever the hand reading refuses, QDateTime's reads as it did.
+    const std::optional<FlashRecord> record = FlashRecord::fromJsonLine(
+        "{\"started\":\"" + latin + "\",\"ended\":\"2024-05-01T09:30:00.125Z\",\"outcome\":\"installed\"}\n");
+    QCOMPARE(record.has_value(), readable);
+    if (readable)
+        QCOMPARE(record->started, QDateTime::fromString(text, Qt::ISODateWithMs).toUTC());
+}
+
+void TestRecord::line_data()
+{
+    QTest::addColumn<QByteArray>("fields");  // after the times and the outcome
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<QString>("station");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<double>("seconds");
+
+    QTest::newRow("the appender's") << QByteArray(",\"station\":\"bench 1\",\"exitCode\":41,\"seconds\":6.5}") << true
+                                    << QStringLiteral("bench 1") << 41 << 6.5;
+    QTest::newRow("escapes") << QByteArray(",\"station\":\"a\\\"b\\\\\\n\\u00e9\\/\" , \"exitCode\" : -3 }") << true
+                             << QStringLiteral("a\"b\\\n\u00e9/") << -3 << 0.0;
+    QTest::newRow("UTF-8") << QByteArray(",\"station\":\"S\xc3\xbc\x64 \xf0\x9f\x98\x80\",\"seconds\":12}") << true
+                           << QStringLiteral("S\u00fcd \U0001F600") << 0 << 12.0;
+    QTest::newRow("UTF-8 with an escape") << QByteArray(",\"station\":\"S\xc3\xbc\x64\\t\"}") << true
+                                          << QStringLiteral("S\u00fcd\t") << 0 << 0.0;
+    QTest::newRow("a surrogate pair escaped") << QByteArray(",\"station\":\"\\ud83d\\ude00\"}") << true
+                                              << QStringLiteral("\U0001F600") << 0 << 0.0;
+    QTest::newRow("other values") << QByteArray(",\"x\":{\"y\":[1,null,true]},\"station\":\"b\",\"exitCode\":4.0,\"seconds\":1e1}")
+                                  << true << QStringLiteral("b") << 4 << 10.0;
+    QTest::newRow("numbers as strings") << QByteArray(",\"exitCode\":\"41\",\"seconds\":\"6.5\"}") << true << QString() << 0 << 0.0;
+    QTest::newRow("a fraction for an integer") << QByteArray(",\"exitCode\":4.5}") << true << QString() << 0 << 0.0;
+    QTest::newRow("garbage after the object") << QByteArray(",\"station\":\"b\"} x") << false << QString() << 0 << 0.0;
+    QTest::newRow("unended string") << QByteArray(",\"station\":\"b}") << false << QString() << 0 << 0.0;
+}
+
+// Lines in the appender's shape are read by hand, any other by
+// QJsonDocument: both alike.
+void TestRecord::line()
+{
+    QFETCH(QByteArray, fields);
+    QFETCH(bool, readable);
+    QFETCH(QString, station);
+    QFETCH(int, exitCode);
+    QFETCH(double, seconds);
+    const std::optional<FlashRecord> record = FlashRecord::fromJsonLine(
+        "{\"started\":\"2024-05-01T09:30:00.125Z\",\"ended\":\"2024-05-01T09:30:06.625Z\",\"outcome\":\"installed\""
+        + fields + '\n');
+    QCOMPARE(record.has_value(), readable);
+    if (!readable)
+        return;
+    QCOMPARE(record->station, station);
+    QCOMPARE(record->exitCode, exitCode);
+    QCOMPARE(record->seconds, seconds);
+    QCOMPARE(record->ended.toMSecsSinceEpoch() - record->started.toMSecsSinceEpoch(), Q_INT64_C(6500));
+}
+
+void TestRecord::groupSpool()
+{
+    // A budget of a few lines: most go to the file, some stay held.
+    GroupSpool spool(40);
+    QMap<QString, QByteArray> expected;
+    QString problem;
+    for (int i = 0; i < 200; ++i) {
+        // Interleaved groups, then a run of one (spilled again and again).
+        const QString group = QStringLiteral("g%1").arg(i >= 100 && i < 150 ? 0 : i % 7 % 3);
+        const QByteArray piece = i == 50 ? QByteArray(100, 'x') + "\n" : "case " + QByteArray::number(i) + "\nend\n";
+        QVERIFY(spool.append(group, piece, &problem));
+        expected[group] += piece;
+    }
+    const QStringList groups = QStringList(expected.keys()) << QStringLiteral("none");
+    for (const QString &group : groups) {
+        QByteArray read;
+        QVERIFY(spool.read(group, [&read](const QByteArray &lines) {
+            QVERIFY(lines.endsWith('\n'));
+            read += lines;
+        }, &problem));
+        QCOMPARE(read, expected.value(group));
+    }
 }
 
 void TestRecord::csvAndJUnit()

@@ -1,5 +1,6 @@
 #include "commands/reportcommand.h"
 
+#include "record/groupspool.h"
 #include "record/recordreader.h"
 #include "record/recordreport.h"
 #include "update/firmwarefiles.h"
@@ -34,17 +35,27 @@ void ReportCommand::start()
         if (!readAll([this, &summary](const FlashRecord &record) {
                 summary.add(record);
                 write(RecordCsv::row(record));
-            }, true))
+            }))
             return;
     } else {
-        if (!readAll([&summary](const FlashRecord &record) { summary.add(record); }, true))
+        // JUnit needs each station's counts before its cases: the cases
+        // wait in a spool, grouped by station, while the one pass counts.
+        const bool junit = request.format == QLatin1String("junit");
+        GroupSpool cases;
+        QString spoolError;
+        if (!readAll([&](const FlashRecord &record) {
+                summary.add(record);
+                if (junit && spoolError.isEmpty())
+                    cases.append(record.station, RecordJUnit::testCase(record), &spoolError);
+            }))
             return;
+        if (!spoolError.isEmpty())
+            return spoolFailed(spoolError);
         if (request.format == QLatin1String("text")) {
             write(summary.text().toUtf8());
         } else if (request.format == QLatin1String("json")) {
             write(summary.json());
         } else {
-            // A suite per station: a pass over the files for each.
             qint64 tests = 0, failed = 0, skipped = 0;
             for (const RecordSummary::Station &station : summary.stations()) {
                 tests += station.attempts + station.checks;
@@ -54,12 +65,15 @@ void ReportCommand::start()
             write(RecordJUnit::begin(tests, failed, skipped));
             for (auto station = summary.stations().cbegin(); station != summary.stations().cend(); ++station) {
                 write(RecordJUnit::suiteBegin(station.key(), station.value()));
-                const QString name = station.key();
-                if (!readAll([this, &name](const FlashRecord &record) {
-                        if (record.station == name)
-                            write(RecordJUnit::testCase(record));
-                    }, false))
-                    return;
+                const auto writeLines = [this](const QByteArray &lines) {
+                    // A line at a time, so that the output's pieces stay about 64 KB.
+                    for (int from = 0, to = 0; from < lines.size(); from = to) {
+                        to = lines.indexOf('\n', from) + 1;
+                        write(QByteArray::fromRawData(lines.constData() + from, to - from));
+                    }
+                };
+                if (!cases.read(station.key(), writeLines, &spoolError))
+                    return spoolFailed(spoolError);
                 write(RecordJUnit::suiteEnd());
             }
             write(RecordJUnit::end());
@@ -74,7 +88,14 @@ void ReportCommand::start()
     finish(done, result);
 }
 
-bool ReportCommand::readAll(const std::function<void(const FlashRecord &)> &take, bool countSkipped)
+void ReportCommand::spoolFailed(const QString &error)
+{
+    flush();
+    finish({ ExitCode::FileProblem, QStringLiteral("file-problem"),
+             tr("Cannot keep the report's test cases in a temporary file (%1).").arg(error) });
+}
+
+bool ReportCommand::readAll(const std::function<void(const FlashRecord &)> &take)
 {
     for (const QString &path : qAsConst(files)) {
         RecordReader reader(path);
@@ -89,7 +110,7 @@ bool ReportCommand::readAll(const std::function<void(const FlashRecord &)> &take
             if (!request.since.isValid() || record->started >= request.since)
                 take(*record);
         }
-        if (countSkipped && (reader.foreignLines() > 0 || reader.tornLines() > 0)) {
+        if (reader.foreignLines() > 0 || reader.tornLines() > 0) {
             FlashEvent skipped { QStringLiteral("skipped-lines"),
                                  tr("%1: %2 line(s) skipped that are not records, %3 torn last line(s) skipped.")
                                      .arg(path).arg(reader.foreignLines()).arg(reader.tornLines()),

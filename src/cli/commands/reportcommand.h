@@ -9,8 +9,9 @@
 
 // "report": what record files tell, as text, CSV (a row per attempt), JUnit
 // XML (a test case per attempt, a suite per station) or one JSON object.
-// Reads each file as a stream, so that memory does not grow with it; only
-// the last result of each serial number is held. Its output is the report
+// Reads each file once, as a stream, so that memory does not grow with it;
+// only the last result of each serial number is held, and JUnit's cases
+// wait in a temporary file beyond a megabyte. Its output is the report
 // itself, in pieces of about 64 KB.
 class ReportCommand : public Command
 {
@@ -22,10 +23,12 @@ public:
     void start() override;
 
 private:
-    // Every record of every file from --since on, in file order; false,
-    // after finishing, when a file cannot be read. `countSkipped`: this
-    // pass tells the lines that are not records.
-    bool readAll(const std::function<void(const FlashRecord &)> &take, bool countSkipped);
+    // Every record of every file from --since on, in file order, telling
+    // the lines that are not records; false, after finishing, when a file
+    // cannot be read.
+    bool readAll(const std::function<void(const FlashRecord &)> &take);
+    // Finishes with the temporary file's problem (a full disk).
+    void spoolFailed(const QString &error);
     void write(const QByteArray &piece);
     void flush();
 

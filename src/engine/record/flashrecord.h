@@ -48,6 +48,12 @@ struct FlashRecord
 
     // ISO 8601 in UTC with milliseconds: "2024-05-01T09:30:00.125Z".
     static QString timeText(const QDateTime &time);
+
+    // The milliseconds since the epoch that `text` names in timeText()'s
+    // spelling exactly, for the years 1 to 9999; nullopt for an impossible
+    // date or time and for any other spelling (which QDateTime's ISO 8601
+    // reading may still accept: fromJsonLine() falls back on it).
+    static std::optional<qint64> msecsFromTimeText(QLatin1String text);
 };
 
 // A firmware image's size and digests, as the record names it.

@@ -31,6 +31,7 @@ public:
 
 private:
     QFile file;
+    QByteArray buffer;  // a line at a time, kept from line to line
     qint64 foreign = 0;
     qint64 torn = 0;
 };

@@ -41,16 +41,6 @@ public:
 
 } // namespace
 
-RecordFile::RecordFile(const QString &path)
-    : filePath(path)
-{
-}
-
-RecordFile::~RecordFile()
-{
-    close();
-}
-
 void RecordFile::close()
 {
     if (handle >= 0)

@@ -43,16 +43,6 @@ HANDLE handleOf(qintptr handle)
 
 } // namespace
 
-RecordFile::RecordFile(const QString &path)
-    : filePath(path)
-{
-}
-
-RecordFile::~RecordFile()
-{
-    close();
-}
-
 void RecordFile::close()
 {
     if (handle != -1)

@@ -96,7 +96,8 @@ void TestUnitUpdate::endAndHolds()
     if (fault == QLatin1String("applies long"))
         settings.applyTimeMs = 60000;
     QList<HidSim::Controller> halves;
-    ControllerEntry entry { unitType, {} };
+    ControllerEntry entry;
+    entry.unitType = unitType;
     for (int type : isHalf(unitType) ? QList<int> { unitType, otherHalf(unitType) } : QList<int> { unitType }) {
         HidSim::DeviceDescription description;
         description.vendorId = vendorId;

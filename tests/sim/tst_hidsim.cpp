@@ -780,7 +780,11 @@ private slots:
             controller->setSilent(true);
             Device device(hid_open_path(controller->path().c_str()));
             unsigned char payload[Report::payloadSize];
-            std::thread reader([&] { hid_read(device, payload, sizeof payload); });
+            // The reader keeps the handle itself: the misuse is the close,
+            // not the test's own handover of its holder.
+            std::thread reader([handle = static_cast<hid_device *>(device), &payload] {
+                hid_read(handle, payload, sizeof payload);
+            });
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             device.close();
             reader.join();

@@ -9,16 +9,18 @@
 
 #include <chrono>
 
-// The unit's work, where its session lives. Reports to the unit by posting
-// to it, which on the unit's own thread is a direct call.
+// The unit's work, where its session lives. Reports to the unit by its
+// signals: queued from a thread of its own, direct on the caller's.
 class UnitUpdateRun : public QObject
 {
+    Q_OBJECT
+
 public:
-    UnitUpdateRun(UnitUpdate *owner, UpdateSession *session, int deadlineSeconds, QObject *parent)
+    UnitUpdateRun(UpdateSession *session, int deadlineSeconds, QObject *parent)
         : QObject(parent)
-        , owner(owner)
         , session(session ? session : new UpdateSession(this))
         , deadlineSeconds(deadlineSeconds)
+        , deadline(this)  // a child: it moves to the unit's thread with the run
     {
         deadline.setSingleShot(true);
         deadline.setInterval(std::chrono::seconds(deadlineSeconds));
@@ -77,7 +79,7 @@ public:
         session->startOrStopTransfer();
     }
 
-    void stop()
+    Q_INVOKABLE void stop()
     {
         if (ended)
             return;
@@ -90,12 +92,13 @@ public:
         session->stopTransfer();
     }
 
-private:
-    void post(std::function<void()> report)
-    {
-        QMetaObject::invokeMethod(owner, std::move(report));
-    }
+signals:
+    void transferStarted(int reports);
+    void progressed(UnitUpdate::Step step, int percent, int done, int total);
+    void transferCompleted(UpdateSession::Installation installation);
+    void finished(const UpdateResult &result);
 
+private:
     void connectSession()
     {
         using Installation = UpdateSession::Installation;
@@ -116,7 +119,7 @@ private:
                 return;
             if (installation == Installation::Watched)
                 progress(UnitUpdate::Step::Transfer, 100, session->reportCount(), session->reportCount());
-            post([owner = owner, installation] { emit owner->transferCompleted(installation); });
+            emit transferCompleted(installation);
         });
         connect(session, &UpdateSession::installProgress, this, [this](int percent) {
             if (session->controllerHolds() == UpdateResult::Holds::Installing)
@@ -158,7 +161,7 @@ private:
             return;
         announced = true;
         deadline.start();
-        post([owner = owner, reports = session->reportCount()] { emit owner->transferStarted(reports); });
+        emit transferStarted(session->reportCount());
     }
 
     void progress(UnitUpdate::Step step, int percent, int done, int total)
@@ -169,7 +172,7 @@ private:
             shownTransferPercent = percent;
             deadline.start();
         }
-        post([owner = owner, step, percent, done, total] { emit owner->progress(step, percent, done, total); });
+        emit progressed(step, percent, done, total);
     }
 
     void finish(UpdateResult result)
@@ -181,10 +184,9 @@ private:
         result.imagePath = imagePath;
         result.reportsSent = qMax(reportsSent, session->reportsSent());
         result.reportCount = session->reportCount();
-        post([owner = owner, result] { owner->end(result); });
+        emit finished(result);
     }
 
-    UnitUpdate *const owner;
     UpdateSession *const session;
     const int deadlineSeconds;
     QTimer deadline;
@@ -199,25 +201,25 @@ private:
 
 UnitUpdate::UnitUpdate(UpdateSession *session, int deadlineSeconds, QObject *parent)
     : QObject(parent)
-    , deadlineSeconds(deadlineSeconds)
+    , run(new UnitUpdateRun(session, deadlineSeconds, this))
     , callerSession(session)
 {
-    run = new UnitUpdateRun(this, session, deadlineSeconds, this);
-    anchor = run;
+    connectRun();
 }
 
 UnitUpdate::UnitUpdate(const ControllerEntry &entry, int deadlineSeconds, const QString &subject, QObject *parent)
     : QObject(parent)
-    , anchor(new QObject)
+    , run(new UnitUpdateRun(nullptr, deadlineSeconds, nullptr))
     , entry(entry)
-    , deadlineSeconds(deadlineSeconds)
     , subject(subject)
 {
     qRegisterMetaType<UpdateResult>();
-    anchor->moveToThread(&thread);
+    qRegisterMetaType<UnitUpdate::Step>();
+    run->moveToThread(&thread);
+    connectRun();
     // The run, its session and the controller's handles go on the thread
     // they lived on, as it ends.
-    connect(&thread, &QThread::finished, anchor, &QObject::deleteLater);
+    connect(&thread, &QThread::finished, run, &QObject::deleteLater);
 }
 
 UnitUpdate::~UnitUpdate()
@@ -225,16 +227,19 @@ UnitUpdate::~UnitUpdate()
     if (callerSession)
         return;
     if (!thread.isRunning()) {
-        delete anchor;
+        delete run;
         return;
     }
     thread.quit();
     thread.wait();
 }
 
-void UnitUpdate::onRunThread(const std::function<void()> &step)
+void UnitUpdate::connectRun()
 {
-    QMetaObject::invokeMethod(anchor, step);
+    connect(run, &UnitUpdateRun::transferStarted, this, &UnitUpdate::transferStarted);
+    connect(run, &UnitUpdateRun::progressed, this, &UnitUpdate::progress);
+    connect(run, &UnitUpdateRun::transferCompleted, this, &UnitUpdate::transferCompleted);
+    connect(run, &UnitUpdateRun::finished, this, &UnitUpdate::end);
 }
 
 void UnitUpdate::start(const QString &imagePath)
@@ -242,14 +247,17 @@ void UnitUpdate::start(const QString &imagePath)
     if (started)
         return;
     started = true;
-    if (!callerSession) {
-        thread.start();
-        onRunThread([this] {
-            ProgramLog::setThreadSubject(subject);
-            run = new UnitUpdateRun(this, nullptr, deadlineSeconds, anchor);
-        });
+    if (callerSession) {
+        run->start(entry, imagePath, requiredSha256);
+        return;
     }
-    onRunThread([this, imagePath, sha256 = requiredSha256] { run->start(entry, imagePath, sha256); });
+    // On the thread as it starts, before its event loop runs: nothing is
+    // posted to a thread that has no loop yet.
+    connect(&thread, &QThread::started, run, [this, imagePath, sha256 = requiredSha256] {
+        ProgramLog::setThreadSubject(subject);
+        run->start(entry, imagePath, sha256);
+    }, Qt::DirectConnection);
+    thread.start();
 }
 
 void UnitUpdate::requireSha256(const QByteArray &sha256)
@@ -259,8 +267,15 @@ void UnitUpdate::requireSha256(const QByteArray &sha256)
 
 void UnitUpdate::stop()
 {
-    if (isRunning())
-        onRunThread([this] { run->stop(); });
+    if (!isRunning())
+        return;
+    if (callerSession) {
+        run->stop();
+        return;
+    }
+    // By name: a queued call that carries no functor, whose reference count
+    // the two threads would share.
+    QMetaObject::invokeMethod(run, "stop", Qt::QueuedConnection);
 }
 
 void UnitUpdate::end(const UpdateResult &result)
@@ -270,3 +285,5 @@ void UnitUpdate::end(const UpdateResult &result)
     done = true;
     emit finished(result);
 }
+
+#include "unitupdate.moc"

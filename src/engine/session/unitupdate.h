@@ -8,8 +8,6 @@
 #include <QString>
 #include <QThread>
 
-#include <functional>
-
 class UnitUpdateRun;
 
 // One controller's update, from opening it to exactly one finished(): the
@@ -63,16 +61,12 @@ signals:
     void finished(const UpdateResult &result);
 
 private:
-    friend class UnitUpdateRun;
-    // Runs `step` where the run lives.
-    void onRunThread(const std::function<void()> &step);
+    void connectRun();
     void end(const UpdateResult &result);
 
-    QThread thread;       // unused on a caller's session
-    QObject *anchor;      // where the run lives
-    UnitUpdateRun *run = nullptr;
+    QThread thread;      // unused on a caller's session
+    UnitUpdateRun *run;  // lives on `thread`, or on this one with a caller's session
     const ControllerEntry entry;
-    const int deadlineSeconds;
     const QString subject;
     QByteArray requiredSha256;
     UpdateSession *callerSession = nullptr;

@@ -1,13 +1,11 @@
-// Built into the threaded tests (the log download's, the unit update's)
-// only when they run under ThreadSanitizer.
+// Built into the threaded tests only when they run under ThreadSanitizer.
 //
 // The stock Qt libraries are not instrumented, so the detector cannot see
 // the ordering that Qt's own locks give: an event posted to another thread
 // (a queued signal, a queued call, deleteLater) is delivered after it was
 // posted, and QThread::wait() returns after the thread has ended. Without
 // that, every hand-over between the window's thread and the log thread looks
-// like a race, as does every hand-over between a station unit's thread and
-// the thread that started it. This file tells the detector about these orders, and nothing
+// like a race. This file tells the detector about these orders, and nothing
 // else, through the points where Qt calls out of its own library:
 //
 // - Posting an event wakes the receiving thread's GLib main context

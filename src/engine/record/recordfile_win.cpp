@@ -59,7 +59,11 @@ bool RecordFile::open(QString *error)
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *error = systemReason(GetLastError());
+        const DWORD reason = GetLastError();
+        // Windows refuses a directory as "Access denied": say what it is.
+        const DWORD attributes = GetFileAttributesW(native.c_str());
+        const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        *error = directory ? QStringLiteral("Is a directory") : systemReason(reason);
         return false;
     }
     if (GetFileType(file) != FILE_TYPE_DISK) {

@@ -24,7 +24,7 @@ struct Option
     const char *description;
 };
 
-// Every command takes these; the others only where its spec names them.
+// Every command takes these; the others only where it declares them.
 bool isCommon(const Option &option)
 {
     return option.longName == QLatin1String("json") || option.longName == QLatin1String("help");
@@ -76,7 +76,7 @@ QDateTime sinceTime(const QString &value)
     return time;
 }
 
-bool takes(const Option &option, const CommandSpec &command)
+bool takes(const Option &option, const CommandInfo &command)
 {
     return isCommon(option) || command.options.contains(QLatin1String(option.longName));
 }
@@ -186,11 +186,11 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error)
     }
     if (request.help)
         return request;
-    const CommandSpec *command = CommandRegistry::find(request.command);
+    const CommandInfo *command = CommandRegistry::find(request.command);
     if (problem.isEmpty() && !command) {
         QStringList names;
-        for (const CommandSpec &spec : CommandRegistry::commands())
-            names.append(QLatin1String(spec.name));
+        for (const CommandInfo &entry : CommandRegistry::commands())
+            names.append(QLatin1String(entry.name));
         problem = tr("no command given: choose %1").arg(names.join(QLatin1String(", ")));
     }
     for (const Option *option : given) {
@@ -219,30 +219,30 @@ bool asksForJson(const QStringList &arguments)
     });
 }
 
-QString helpText(const QString &command)
+QString helpText(const QString &name)
 {
-    const CommandSpec *spec = CommandRegistry::find(command);
+    const CommandInfo *command = CommandRegistry::find(name);
     QString text;
-    if (!spec) {
+    if (!command) {
         text += tr("Usage: tavoro-flash COMMAND [OPTIONS]\n\n"
                    "Updates the firmware of Tavoro controllers from a terminal or a script.\n\n"
                    "Commands:\n");
-        for (const CommandSpec &entry : CommandRegistry::commands())
+        for (const CommandInfo &entry : CommandRegistry::commands())
             text += QStringLiteral("  %1  %2\n").arg(QString::fromLatin1(entry.name).leftJustified(6), tr(entry.summary));
         text += tr("\n\"tavoro-flash COMMAND --help\" describes a command.\n");
     } else {
-        text += QStringLiteral("Usage: tavoro-flash %1\n\n%2\n").arg(QLatin1String(spec->usage), tr(spec->summary));
+        text += QStringLiteral("Usage: tavoro-flash %1\n\n%2\n").arg(QLatin1String(command->usage), tr(command->summary));
     }
 
     text += tr("\nOptions:\n");
     for (const Option &option : options()) {
-        if (!spec || takes(option, *spec))
+        if (!command || takes(option, *command))
             text += QStringLiteral("  %1  %2\n").arg(optionUsage(option).leftJustified(17), tr(option.description));
     }
 
     text += tr("\nExit codes:\n");
     for (const ExitCodeInfo &info : exitCodeTable()) {
-        if (!spec || spec->exitCodes.contains(info.code))
+        if (!command || command->exitCodes.contains(info.code))
             text += QStringLiteral("  %1  %2\n").arg(int(info.code), 3).arg(info.meaning);
     }
     return text;

@@ -48,7 +48,7 @@ bool asksForJson(const QStringList &arguments);
 
 // The help of `command`, its options and exit codes; an empty name: the
 // overview of all commands.
-QString helpText(const QString &command);
+QString helpText(const QString &name);
 
 } // namespace CommandLine
 

@@ -3,7 +3,7 @@
 #include "update/manifest.h"
 #include "update/versiontext.h"
 
-CommandSpec CheckCommand::spec()
+CommandInfo CheckCommand::info()
 {
     using C = ExitCode;
     return { "check", "check [--device PATH | --serial SN] [--json]",

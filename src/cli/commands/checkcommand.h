@@ -10,7 +10,7 @@ class CheckCommand : public ControllerCommand
     Q_OBJECT
 
 public:
-    static CommandSpec spec();
+    static CommandInfo info();
     CheckCommand(const FlashRequest &request, bool canAsk);
     void start() override;
 

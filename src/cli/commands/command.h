@@ -22,7 +22,7 @@ class Command;
 // What a command declares of itself: its name, its usage line and summary
 // for the help, the options it takes besides --json and --help, the exit
 // codes it can end with, and how it is made. The registry lists them.
-struct CommandSpec
+struct CommandInfo
 {
     const char *name;
     const char *usage;

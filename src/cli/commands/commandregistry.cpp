@@ -9,24 +9,24 @@
 
 namespace CommandRegistry {
 
-const QList<CommandSpec> &commands()
+const QList<CommandInfo> &commands()
 {
-    static const QList<CommandSpec> all {
-        ListCommand::spec(),
-        CheckCommand::spec(),
-        UpdateCommand::spec(),
-        LogCommand::spec(),
-        WatchCommand::spec(),
-        ReportCommand::spec(),
+    static const QList<CommandInfo> all {
+        ListCommand::info(),
+        CheckCommand::info(),
+        UpdateCommand::info(),
+        LogCommand::info(),
+        WatchCommand::info(),
+        ReportCommand::info(),
     };
     return all;
 }
 
-const CommandSpec *find(const QString &name)
+const CommandInfo *find(const QString &name)
 {
-    for (const CommandSpec &spec : commands()) {
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const CommandInfo &entry : commands()) {
+        if (name == QLatin1String(entry.name))
+            return &entry;
     }
     return nullptr;
 }

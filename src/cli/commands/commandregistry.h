@@ -7,13 +7,13 @@
 #include <QString>
 
 // Every command of the flasher, in the order the help lists them. A new
-// command is a class that declares its CommandSpec, and one line here.
+// command is a class that declares its CommandInfo, and one line here.
 namespace CommandRegistry {
 
-const QList<CommandSpec> &commands();
+const QList<CommandInfo> &commands();
 
 // The command named `name`; nullptr for none.
-const CommandSpec *find(const QString &name);
+const CommandInfo *find(const QString &name);
 
 } // namespace CommandRegistry
 

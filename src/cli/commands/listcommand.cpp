@@ -1,6 +1,6 @@
 #include "commands/listcommand.h"
 
-CommandSpec ListCommand::spec()
+CommandInfo ListCommand::info()
 {
     using C = ExitCode;
     return { "list", "list [--json]",

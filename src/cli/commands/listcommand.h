@@ -10,7 +10,7 @@ class ListCommand : public Command
     Q_OBJECT
 
 public:
-    static CommandSpec spec();
+    static CommandInfo info();
     ListCommand(const FlashRequest &request, bool canAsk) : Command(request, canAsk) {}
     void start() override;
 };

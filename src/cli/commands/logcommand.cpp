@@ -15,7 +15,7 @@ constexpr int logStallMarginMs = 5000;
 
 } // namespace
 
-CommandSpec LogCommand::spec()
+CommandInfo LogCommand::info()
 {
     using C = ExitCode;
     return { "log", "log [--output FILE] [--device PATH | --serial SN] [--json]",

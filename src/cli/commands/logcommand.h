@@ -12,7 +12,7 @@ class LogCommand : public ControllerCommand
     Q_OBJECT
 
 public:
-    static CommandSpec spec();
+    static CommandInfo info();
     LogCommand(const FlashRequest &request, bool canAsk);
     void start() override;
     void interrupt() override;

@@ -11,7 +11,7 @@ constexpr int pieceBytes = 64 * 1024;
 
 } // namespace
 
-CommandSpec ReportCommand::spec()
+CommandInfo ReportCommand::info()
 {
     using C = ExitCode;
     return { "report", "report [--record FILE]... [--since DATE] [--format text|csv|junit|json] [--json]",

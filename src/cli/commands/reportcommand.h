@@ -18,7 +18,7 @@ class ReportCommand : public Command
     Q_OBJECT
 
 public:
-    static CommandSpec spec();
+    static CommandInfo info();
     ReportCommand(const FlashRequest &request, bool canAsk) : Command(request, canAsk) {}
     void start() override;
 

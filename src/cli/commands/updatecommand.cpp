@@ -6,7 +6,7 @@
 
 #include <QtDebug>
 
-CommandSpec UpdateCommand::spec()
+CommandInfo UpdateCommand::info()
 {
     using C = ExitCode;
     return { "update", "update [--all | --device PATH | --serial SN] [--file PATH] [--sha256 HEX] [--yes] [--timeout SECONDS] [--record FILE] [--station NAME] [--operator NAME] [--json]",

@@ -14,7 +14,7 @@ class UpdateCommand : public CheckCommand
     Q_OBJECT
 
 public:
-    static CommandSpec spec();
+    static CommandInfo info();
     UpdateCommand(const FlashRequest &request, bool canAsk);
     void start() override;
     void confirm(bool yes) override;

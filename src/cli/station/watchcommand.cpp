@@ -13,7 +13,7 @@ constexpr int pollIntervalMs = 250;
 
 } // namespace
 
-CommandSpec WatchCommand::spec()
+CommandInfo WatchCommand::info()
 {
     using C = ExitCode;
     return { "watch", "watch [--file PATH] [--sha256 HEX] [--yes] [--timeout SECONDS] [--record FILE] [--station NAME] [--operator NAME] [--json]",

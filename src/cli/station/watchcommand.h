@@ -17,7 +17,7 @@ class WatchCommand : public StationCommand
     Q_OBJECT
 
 public:
-    static CommandSpec spec();
+    static CommandInfo info();
     WatchCommand(const FlashRequest &request, bool canAsk);
     void start() override;
     void confirm(bool yes) override;

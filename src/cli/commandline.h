@@ -46,7 +46,7 @@ std::optional<FlashRequest> parse(const QStringList &arguments, QString *error);
 // Whether `arguments` ask for JSON output, also where parse() refuses them.
 bool asksForJson(const QStringList &arguments);
 
-// The help of `command`, its options and exit codes; an empty name: the
+// The help of the command `name`, its options and exit codes; an empty name: the
 // overview of all commands.
 QString helpText(const QString &name);
 
